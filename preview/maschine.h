@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+
+class SerialPort;
+class SerialPortReader;
+class Machine_Settings;
+class Pcb_Settings;
+class GcodeRender;
+class Mode_PCB;
+class Mode_Gcode;
+
+// The process-wide hub where pages, modes, the serial reader and the preview meet. Every setter stores
+// its object and then makes each connection whose two ends are now known, so the order in which the
+// objects are created does not matter. A null argument only clears the pointer.
+class Maschine : public QObject
+{
+    Q_OBJECT
+public:
+    static Maschine *instance();
+
+    void setSerialPort(SerialPort *port);
+    void setReader(SerialPortReader *reader);
+    void setMachineSettings(Machine_Settings *page);
+    void setPcbSettings(Pcb_Settings *page);
+    void setRender(GcodeRender *render);
+    void setPcbMode(Mode_PCB *mode);
+    void setGcodeMode(Mode_Gcode *mode);
+
+    SerialPort *serialPort() const { return m_serialPort; }
+    SerialPortReader *reader() const { return m_reader; }
+    GcodeRender *render() const { return m_render; }
+
+public Q_SLOTS:
+    void renderRefresh(Qt::ApplicationState state);
+
+private:
+    Maschine() = default;
+
+    SerialPort *m_serialPort = nullptr;
+    SerialPortReader *m_reader = nullptr;
+    Machine_Settings *m_machineSettings = nullptr;
+    Pcb_Settings *m_pcbSettings = nullptr;
+    GcodeRender *m_render = nullptr;
+    Mode_PCB *m_pcbMode = nullptr;
+    Mode_Gcode *m_gcodeMode = nullptr;
+};

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds Korvex twice, normally and with AddressSanitizer + UndefinedBehaviorSanitizer,
+# and runs the whole test suite through ctest in both builds.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+bash "$here/scripts/install-deps.sh"
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+
+bash "$here/scripts/build.sh" "$here/build"
+(cd "$here/build" && ctest --output-on-failure -j 2)
+
+bash "$here/scripts/build.sh" "$here/build-asan" -DKORVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+(cd "$here/build-asan" && ctest --output-on-failure -j 2)
