@@ -1,13 +1,31 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QMutex>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+
+#include "tools/grblsim/pseudoterminal.h"
+
+class QFile;
+class QSocketNotifier;
+class QTimer;
+class SimulatedMachine;
 
 // A simulated GRBL 1.1 controller (with the Korvex vendor extension) behind a pseudo-terminal pair.
 // Tests run it in-process: the client opens devicePath() with a real QSerialPort. It is event driven
 // (QSocketNotifier on the master side), so it works on the test's own thread; it may also be moved to
 // a QThread of its own when a test needs the client to block.
+//
+// This class is the serial side of the board: the wire (optionally paced like 115200 baud), the
+// 128-character receive buffer with its losses, the real-time bytes taken out of the stream, and
+// the answers going back. The controller itself is SimulatedMachine.
 class GrblSimulator : public QObject
 {
     Q_OBJECT
@@ -23,7 +41,10 @@ public:
         QString linkPath;               // when set, a symlink to the device is made here
         Surface surface = Surface::Flat;
         double surfaceZ = 0.0;          // height of the simulated work surface at X0 Y0 (machine Z)
+        int eepromWriteMs = -1;         // how long a settings write ignores the serial port; -1: 5 ms, 30 ms with emulateBaud
     };
+
+    static constexpr int ReceiveBufferSize = 128;
 
     explicit GrblSimulator(QObject *parent = nullptr);
     explicit GrblSimulator(const Options &options, QObject *parent = nullptr);
@@ -32,6 +53,7 @@ public:
     bool start();                       // opens the pty pair and prints the banner
     void stop();                        // closes the master side: the client sees its port fail
     QString devicePath() const;         // the slave device (or linkPath when set)
+    QString errorString() const { return m_error; }
 
     QStringList receivedLines() const;  // every line received, in order (real-time bytes noted as "<0x85>" etc.)
     int overflowCount() const;          // characters that arrived while the 128-character buffer was full
@@ -45,4 +67,52 @@ public:
 
 Q_SIGNALS:
     void lineReceived(const QString &line);
+
+private:
+    struct WireByte {
+        char byte;
+        qint64 arrivalUs;
+    };
+
+    void readMaster();
+    void deliverArrivedBytes();
+    void receiveByte(char byte);
+    void takeRealtime(char byte);
+    void processInput();
+    void completeLine();
+    void record(const QString &line);
+    void logText(const QString &text);
+    void queueAnswer(const QString &line);
+    void writeOutput();
+    void scheduleWireTimer(qint64 dueUs);
+    bool eepromBusy() const;
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
+    template<typename F> void inOwnThread(F &&function);
+
+    Options m_options;
+    QString m_error;
+    PseudoTerminal m_pty;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QTimer *m_wireTimer = nullptr;      // next byte due on the wire (input) or next answer byte (output)
+    QTimer *m_outputTimer = nullptr;
+    SimulatedMachine *m_machine = nullptr;
+    std::unique_ptr<QFile> m_log;
+    QElapsedTimer m_clock;
+    QRandomGenerator m_random;
+
+    std::deque<WireByte> m_wire;        // sent by the client, not yet arrived at the controller
+    qint64 m_inputWireFreeUs = 0;
+    QByteArray m_receiveBuffer;         // the controller's 128-character serial buffer
+    QByteArray m_deferredRealtime;      // real-time bytes waiting for room in the receive buffer
+    QByteArray m_line;                  // the line being assembled from the buffer
+    int m_lostInBurst = 0;
+    QByteArray m_output;                // answers not yet written to the wire
+    qint64 m_outputWireFreeUs = 0;
+    qint64 m_eepromBusyUntilUs = 0;
+
+    mutable QMutex m_recordMutex;
+    QStringList m_received;
+    std::atomic<int> m_overflow{0};
+    std::atomic<int> m_eepromDropped{0};
 };

@@ -1,0 +1,350 @@
+#include "tools/grblsim/grblsimulator.h"
+
+#include "tools/grblsim/simulatedmachine.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+#include <cerrno>
+#include <cmath>
+#include <unistd.h>
+
+namespace {
+// One 8N1 character at 115200 baud: ten bits.
+constexpr double ByteTimeUs = 1e6 * 10.0 / 115200.0;
+// Longer lines cannot come from a sane client; the controller rejects anything over 80 anyway.
+constexpr int MaxAssembledLine = 1024;
+
+bool isRealtime(char byte)
+{
+    switch (static_cast<unsigned char>(byte)) {
+    case '?': case '!': case '~': case 0x18: case 0x84: case 0x85:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString realtimeNote(char byte)
+{
+    const auto code = static_cast<unsigned char>(byte);
+    if (code < 0x20 || code >= 0x7f)
+        return QStringLiteral("<0x%1>").arg(code, 2, 16, QLatin1Char('0'));
+    return QString(QLatin1Char(byte));
+}
+}
+
+GrblSimulator::GrblSimulator(QObject *parent)
+    : GrblSimulator(Options(), parent)
+{
+}
+
+GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_wireTimer(new QTimer(this))
+    , m_outputTimer(new QTimer(this))
+    , m_random(options.seed)
+{
+    if (m_options.eepromWriteMs < 0)
+        m_options.eepromWriteMs = m_options.emulateBaud ? 30 : 5;
+    m_wireTimer->setSingleShot(true);
+    m_wireTimer->setTimerType(Qt::PreciseTimer);
+    m_outputTimer->setSingleShot(true);
+    m_outputTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_wireTimer, &QTimer::timeout, this, &GrblSimulator::deliverArrivedBytes);
+    connect(m_outputTimer, &QTimer::timeout, this, &GrblSimulator::writeOutput);
+
+    SimulatedMachine::Config config;
+    config.timeScale = m_options.motionTimeScale;
+    config.surface = m_options.surface;
+    config.surfaceZ = m_options.surfaceZ;
+    config.eepromWriteMs = m_options.eepromWriteMs;
+    m_machine = new SimulatedMachine(config, this);
+    connect(m_machine, &SimulatedMachine::answer, this, &GrblSimulator::queueAnswer);
+    connect(m_machine, &SimulatedMachine::readyForInput, this, &GrblSimulator::processInput);
+    connect(m_machine, &SimulatedMachine::eepromWriteStarted, this, [this](int ms) {
+        m_eepromBusyUntilUs = nowUs() + qint64(ms) * 1000;
+    });
+    connect(m_machine, &SimulatedMachine::receiveBufferFlushed, this, [this] {
+        m_receiveBuffer.clear();
+        m_line.clear();
+    });
+    m_clock.start();
+}
+
+GrblSimulator::~GrblSimulator()
+{
+    stop();
+}
+
+bool GrblSimulator::start()
+{
+    if (!m_pty.open(&m_error))
+        return false;
+    if (!m_options.linkPath.isEmpty() && !m_pty.makeLink(m_options.linkPath, &m_error)) {
+        m_pty.close();
+        return false;
+    }
+    if (!m_options.logPath.isEmpty()) {
+        m_log = std::make_unique<QFile>(m_options.logPath);
+        if (!m_log->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            m_error = QStringLiteral("cannot open the log %1").arg(m_options.logPath);
+            m_log.reset();
+            m_pty.close();
+            return false;
+        }
+    }
+    m_readNotifier = new QSocketNotifier(m_pty.masterFd(), QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &GrblSimulator::readMaster);
+    m_writeNotifier = new QSocketNotifier(m_pty.masterFd(), QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &GrblSimulator::writeOutput);
+    m_machine->powerUp();
+    return true;
+}
+
+void GrblSimulator::stop()
+{
+    delete m_readNotifier;
+    delete m_writeNotifier;
+    m_readNotifier = nullptr;
+    m_writeNotifier = nullptr;
+    m_wireTimer->stop();
+    m_outputTimer->stop();
+    m_pty.close();
+    if (m_log)
+        m_log->flush();
+}
+
+QString GrblSimulator::devicePath() const
+{
+    return m_options.linkPath.isEmpty() ? m_pty.slavePath() : m_options.linkPath;
+}
+
+QStringList GrblSimulator::receivedLines() const
+{
+    QMutexLocker locker(&m_recordMutex);
+    return m_received;
+}
+
+int GrblSimulator::overflowCount() const
+{
+    return m_overflow;
+}
+
+int GrblSimulator::droppedDuringEepromWrite() const
+{
+    return m_eepromDropped;
+}
+
+template<typename F>
+void GrblSimulator::inOwnThread(F &&function)
+{
+    if (thread() == QThread::currentThread())
+        function();
+    else
+        QMetaObject::invokeMethod(this, std::forward<F>(function), Qt::BlockingQueuedConnection);
+}
+
+QString GrblSimulator::setting(int number) const
+{
+    QString value;
+    const_cast<GrblSimulator *>(this)->inOwnThread([&] { value = m_machine->setting(number); });
+    return value;
+}
+
+void GrblSimulator::softReset()
+{
+    inOwnThread([this] { takeRealtime(0x18); });
+}
+
+void GrblSimulator::triggerHardLimit()
+{
+    inOwnThread([this] { m_machine->triggerHardLimit(); });
+}
+
+void GrblSimulator::setDoorOpen(bool open)
+{
+    inOwnThread([this, open] { m_machine->setDoorOpen(open); });
+}
+
+void GrblSimulator::setProbeMisses(bool misses)
+{
+    inOwnThread([this, misses] { m_machine->setProbeMisses(misses); });
+}
+
+// Everything the client wrote goes onto the wire at once; with baud emulation each byte then
+// arrives one character time after the one before it.
+void GrblSimulator::readMaster()
+{
+    char chunk[4096];
+    const ssize_t count = ::read(m_pty.masterFd(), chunk, sizeof chunk);
+    if (count <= 0) {
+        if (count < 0 && errno != EAGAIN && errno != EINTR)
+            m_readNotifier->setEnabled(false);
+        return;
+    }
+    const qint64 now = nowUs();
+    for (ssize_t i = 0; i < count; ++i) {
+        qint64 arrival = now;
+        if (m_options.emulateBaud) {
+            m_inputWireFreeUs = std::max<qint64>(m_inputWireFreeUs, now) + qint64(std::lround(ByteTimeUs));
+            arrival = m_inputWireFreeUs;
+        }
+        m_wire.push_back({chunk[i], arrival});
+    }
+    deliverArrivedBytes();
+}
+
+void GrblSimulator::deliverArrivedBytes()
+{
+    const qint64 now = nowUs();
+    while (!m_wire.empty() && m_wire.front().arrivalUs <= now) {
+        const char byte = m_wire.front().byte;
+        m_wire.pop_front();
+        receiveByte(byte);
+        if (byte == '\n' || byte == '\r')
+            processInput();
+    }
+    if (m_lostInBurst > 0) {
+        logText(QStringLiteral("<receive buffer full: %1 characters lost>").arg(m_lostInBurst));
+        m_lostInBurst = 0;
+    }
+    if (!m_wire.empty())
+        scheduleWireTimer(m_wire.front().arrivalUs);
+    processInput();
+}
+
+void GrblSimulator::scheduleWireTimer(qint64 dueUs)
+{
+    const qint64 delayMs = std::max<qint64>(0, (dueUs - nowUs() + 999) / 1000);
+    if (!m_wireTimer->isActive() || m_wireTimer->remainingTime() > delayMs)
+        m_wireTimer->start(int(delayMs));
+}
+
+bool GrblSimulator::eepromBusy() const
+{
+    return nowUs() < m_eepromBusyUntilUs;
+}
+
+// The serial interrupt: while the EEPROM is written nothing is received; real-time bytes are
+// acted on at once but only while the buffer has room (a full buffer delays them); other
+// characters beyond the 128 are lost.
+void GrblSimulator::receiveByte(char byte)
+{
+    if (eepromBusy()) {
+        ++m_eepromDropped;
+        logText(QStringLiteral("<EEPROM write: character 0x%1 lost>")
+                    .arg(static_cast<unsigned char>(byte), 2, 16, QLatin1Char('0')));
+        return;
+    }
+    const bool full = m_receiveBuffer.size() >= ReceiveBufferSize;
+    if (isRealtime(byte)) {
+        if (full)
+            m_deferredRealtime.append(byte);
+        else
+            takeRealtime(byte);
+        return;
+    }
+    if (full) {
+        ++m_overflow;
+        ++m_lostInBurst;
+        return;
+    }
+    m_receiveBuffer.append(byte);
+}
+
+void GrblSimulator::takeRealtime(char byte)
+{
+    record(realtimeNote(byte));
+    m_machine->realtime(byte);
+}
+
+// The controller's main loop: takes characters out of the buffer while it can act on a line.
+void GrblSimulator::processInput()
+{
+    while (!m_receiveBuffer.isEmpty() && m_machine->acceptsLine()) {
+        const char byte = m_receiveBuffer.at(0);
+        m_receiveBuffer.remove(0, 1);
+        while (!m_deferredRealtime.isEmpty() && m_receiveBuffer.size() < ReceiveBufferSize) {
+            const char realtime = m_deferredRealtime.at(0);
+            m_deferredRealtime.remove(0, 1);
+            takeRealtime(realtime);
+        }
+        if (byte == '\n' || byte == '\r')
+            completeLine();
+        else if (m_line.size() < MaxAssembledLine)
+            m_line.append(byte);
+    }
+}
+
+void GrblSimulator::completeLine()
+{
+    const QByteArray line = m_line;
+    m_line.clear();
+    record(QString::fromLatin1(line));
+    m_machine->executeLine(line);
+}
+
+void GrblSimulator::record(const QString &line)
+{
+    {
+        QMutexLocker locker(&m_recordMutex);
+        m_received << line;
+    }
+    logText(line);
+    emit lineReceived(line);
+}
+
+void GrblSimulator::logText(const QString &text)
+{
+    if (!m_log)
+        return;
+    m_log->write(text.toLatin1() + '\n');
+    m_log->flush();
+}
+
+void GrblSimulator::queueAnswer(const QString &line)
+{
+    m_output.append(line.toLatin1() + "\r\n");
+    if (!m_outputTimer->isActive() && !(m_writeNotifier && m_writeNotifier->isEnabled()))
+        writeOutput();
+}
+
+// Answers leave whole, in random chunks, or paced one character time per byte.
+void GrblSimulator::writeOutput()
+{
+    if (!m_pty.isOpen() || m_output.isEmpty())
+        return;
+    int length = m_output.size();
+    qint64 nextDelayUs = 0;
+    if (m_options.chunkedAnswers) {
+        length = std::min(length, 1 + int(m_random.bounded(12)));
+        nextDelayUs = m_random.bounded(1500);
+    }
+    if (m_options.emulateBaud) {
+        // About one millisecond of line time per write, then wait until the wire is free again.
+        const qint64 now = nowUs();
+        length = std::min(length, 11);
+        m_outputWireFreeUs = std::max(m_outputWireFreeUs, now) + qint64(std::lround(length * ByteTimeUs));
+        nextDelayUs = std::max(nextDelayUs, m_outputWireFreeUs - now);
+    }
+    const ssize_t written = ::write(m_pty.masterFd(), m_output.constData(), size_t(length));
+    if (written < 0) {
+        if (errno == EAGAIN || errno == EINTR)
+            m_writeNotifier->setEnabled(true);
+        return;
+    }
+    m_writeNotifier->setEnabled(false);
+    m_output.remove(0, int(written));
+    if (m_output.isEmpty())
+        return;
+    if (nextDelayUs <= 0)
+        writeOutput();
+    else
+        m_outputTimer->start(int((nextDelayUs + 999) / 1000));
+}

@@ -1,0 +1,94 @@
+#include "tools/grblsim/grblsimulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int signalPipe[2];
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop normally, so the device link is removed on the way out.
+void quitOnTerminationSignals(QCoreApplication &app)
+{
+    ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe);
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool parseSurface(const QString &name, GrblSimulator::Surface *surface)
+{
+    if (name == QLatin1String("flat"))
+        *surface = GrblSimulator::Surface::Flat;
+    else if (name == QLatin1String("tilted"))
+        *surface = GrblSimulator::Surface::Tilted;
+    else if (name == QLatin1String("bumpy"))
+        *surface = GrblSimulator::Surface::Bumpy;
+    else
+        return false;
+    return true;
+}
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("grblsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated GRBL 1.1h controller on a pseudo-terminal. Prints the device path."));
+    parser.addHelpOption();
+    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Make a symbolic link to the device."), QStringLiteral("PATH"));
+    const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Append every received line to FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption timeScale(QStringLiteral("time-scale"), QStringLiteral("Motion time scale; 0 completes moves at once."), QStringLiteral("S"), QStringLiteral("0"));
+    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Pace both directions like a 115200-baud line."));
+    const QCommandLineOption chunked(QStringLiteral("chunked"), QStringLiteral("Split answers into random chunks."));
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed for the random chunking."), QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption surface(QStringLiteral("surface"), QStringLiteral("Probed work surface: flat, tilted or bumpy."), QStringLiteral("KIND"), QStringLiteral("flat"));
+    const QCommandLineOption surfaceZ(QStringLiteral("surface-z"), QStringLiteral("Machine Z of the surface at X0 Y0."), QStringLiteral("Z"), QStringLiteral("0"));
+    parser.addOptions({link, log, timeScale, baud, chunked, seed, surface, surfaceZ});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    GrblSimulator::Options options;
+    bool scaleOk = false, seedOk = false, zOk = false;
+    options.motionTimeScale = parser.value(timeScale).toDouble(&scaleOk);
+    options.seed = parser.value(seed).toUInt(&seedOk);
+    options.surfaceZ = parser.value(surfaceZ).toDouble(&zOk);
+    if (!scaleOk || options.motionTimeScale < 0.0 || !seedOk || !zOk
+        || !parseSurface(parser.value(surface), &options.surface)) {
+        err << "grblsim: invalid option value; see --help\n";
+        return 2;
+    }
+    options.emulateBaud = parser.isSet(baud);
+    options.chunkedAnswers = parser.isSet(chunked);
+    options.linkPath = parser.value(link);
+    options.logPath = parser.value(log);
+
+    GrblSimulator simulator(options);
+    if (!simulator.start()) {
+        err << "grblsim: " << simulator.errorString() << '\n';
+        return 1;
+    }
+    QTextStream(stdout) << simulator.devicePath() << Qt::endl;
+    quitOnTerminationSignals(app);
+    const int result = app.exec();
+    simulator.stop();
+    return result;
+}
