@@ -1,0 +1,26 @@
+#include "calcd/calculator.h"
+
+#include "calcd/calcrequest.h"
+#include "calcd/drillprogram.h"
+
+QByteArray Calculator::answer(const QByteArray &rawRequest) const
+{
+    CalcRequest request;
+    if (request.parse(rawRequest) != CalcRequest::State::Complete)
+        return {};
+    const QStringList lines = program(request);
+    for (const QString &line : lines)
+        if (line.size() > maxLineLength)
+            return {};
+    return lines.isEmpty() ? QByteArray() : (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+}
+
+QStringList Calculator::program(const CalcRequest &request) const
+{
+    switch (request.kind) {
+    case CalcRequest::Drill:
+        return DrillProgram::build(request.text, request.boardValue);
+    default:
+        return {};
+    }
+}
