@@ -2,6 +2,7 @@
 
 #include "calcd/calcrequest.h"
 #include "calcd/drillprogram.h"
+#include "calcd/isolationprogram.h"
 
 QByteArray Calculator::answer(const QByteArray &rawRequest) const
 {
@@ -20,6 +21,10 @@ QStringList Calculator::program(const CalcRequest &request) const
     switch (request.kind) {
     case CalcRequest::Drill:
         return DrillProgram::build(request.text, request.boardValue);
+    case CalcRequest::Layout:
+    case CalcRequest::BotLayout:
+        return IsolationProgram::build(request.text, options.engraveWidth, options.engraveDepth,
+                                       request.kind == CalcRequest::BotLayout);
     default:
         return {};
     }

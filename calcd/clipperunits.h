@@ -1,0 +1,29 @@
+#ifndef CLIPPERUNITS_H
+#define CLIPPERUNITS_H
+
+#include <polyclipping/clipper.hpp>
+
+#include <QPointF>
+#include <cmath>
+
+// Clipper works on integers: geometry is kept in units of 10 nm.
+namespace ClipperUnits {
+
+constexpr double perMm = 1e5;
+// Largest deviation of a flattened arc from the true arc.
+constexpr double arcTolerance = 0.002 * perMm;
+
+inline ClipperLib::IntPoint toInt(double xMm, double yMm)
+{
+    return ClipperLib::IntPoint(static_cast<ClipperLib::cInt>(std::llround(xMm * perMm)),
+                                static_cast<ClipperLib::cInt>(std::llround(yMm * perMm)));
+}
+
+inline QPointF toMm(const ClipperLib::IntPoint &p)
+{
+    return QPointF(p.X / perMm, p.Y / perMm);
+}
+
+} // namespace ClipperUnits
+
+#endif

@@ -1,0 +1,17 @@
+#ifndef COPPERBUILDER_H
+#define COPPERBUILDER_H
+
+#include <polyclipping/clipper.hpp>
+
+#include <gerbv.h>
+
+// The copper of a Gerber image as polygons (Clipper units, see ClipperUnits): traces and arcs
+// drawn with their aperture, flashes of every aperture type and macro, regions, clear polarity
+// and step and repeat.
+class CopperBuilder
+{
+public:
+    static ClipperLib::Paths build(const gerbv_image_t &image);
+};
+
+#endif
