@@ -3,6 +3,7 @@
 #include "calcd/calcrequest.h"
 #include "calcd/drillprogram.h"
 #include "calcd/isolationprogram.h"
+#include "calcd/outlineprogram.h"
 
 QByteArray Calculator::answer(const QByteArray &rawRequest) const
 {
@@ -25,6 +26,8 @@ QStringList Calculator::program(const CalcRequest &request) const
     case CalcRequest::BotLayout:
         return IsolationProgram::build(request.text, options.engraveWidth, options.engraveDepth,
                                        request.kind == CalcRequest::BotLayout);
+    case CalcRequest::Outline:
+        return OutlineProgram::build(request.text, request.boardValue, options.tabs);
     default:
         return {};
     }

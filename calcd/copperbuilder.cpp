@@ -23,8 +23,9 @@ bool isArc(const gerbv_net_t &net)
            && net.cirseg;
 }
 
-// The points of a net after its start point, in mm: the end, or the flattened arc.
-QVector<QPointF> netPoints(const gerbv_net_t &net)
+} // namespace
+
+QVector<QPointF> CopperBuilder::netPoints(const gerbv_net_t &net)
 {
     const QPointF stop(net.stop_x * inch, net.stop_y * inch);
     if (!isArc(net))
@@ -44,6 +45,8 @@ QVector<QPointF> netPoints(const gerbv_net_t &net)
     points.append(stop);
     return points;
 }
+
+namespace {
 
 Path toPath(const QVector<QPointF> &points)
 {
@@ -137,7 +140,7 @@ void Batch::addRegionNet(const gerbv_net_t &net)
     }
     if (contour.isEmpty())
         contour.append(QPointF(net.start_x, net.start_y) * inch);
-    contour += netPoints(net);
+    contour += CopperBuilder::netPoints(net);
 }
 
 void Batch::closeContour()
@@ -166,7 +169,7 @@ void Batch::addStroke(const gerbv_net_t &net, const gerbv_aperture_t &aperture)
     }
     // Round apertures, and any other aperture drawn along an arc, trace a round-ended band.
     QVector<QPointF> line{start};
-    line += netPoints(net);
+    line += CopperBuilder::netPoints(net);
     roundStrokes[aperture.parameter[0] * inch].push_back(toPath(line));
 }
 
