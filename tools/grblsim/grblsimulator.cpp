@@ -18,13 +18,14 @@ constexpr double ByteTimeUs = 1e6 * 10.0 / 115200.0;
 // Longer lines cannot come from a sane client; the controller rejects anything over 80 anyway.
 constexpr int MaxAssembledLine = 1024;
 
+// Besides ? ! ~ and 0x18, GRBL takes every byte from 0x80 up out of the stream (door, jog cancel, overrides).
 bool isRealtime(char byte)
 {
     switch (static_cast<unsigned char>(byte)) {
-    case '?': case '!': case '~': case 0x18: case 0x84: case 0x85:
+    case '?': case '!': case '~': case 0x18:
         return true;
     default:
-        return false;
+        return static_cast<unsigned char>(byte) >= 0x80;
     }
 }
 
@@ -65,7 +66,8 @@ GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
     config.eepromWriteMs = m_options.eepromWriteMs;
     m_machine = new SimulatedMachine(config, this);
     connect(m_machine, &SimulatedMachine::answer, this, &GrblSimulator::queueAnswer);
-    connect(m_machine, &SimulatedMachine::readyForInput, this, &GrblSimulator::processInput);
+    // Queued: the machine may become ready while a line is still being executed.
+    connect(m_machine, &SimulatedMachine::readyForInput, this, &GrblSimulator::processInput, Qt::QueuedConnection);
     connect(m_machine, &SimulatedMachine::eepromWriteStarted, this, [this](int ms) {
         m_eepromBusyUntilUs = nowUs() + qint64(ms) * 1000;
     });
