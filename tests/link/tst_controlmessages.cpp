@@ -2,6 +2,7 @@
 
 #include "link/checkdoormessage.h"
 #include "link/probemessage.h"
+#include "link/sendqueue.h"
 #include "link/stopjoggingmessage.h"
 #include "link/unlockserialmessage.h"
 
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void probeAnswer();
     void lastProbeReportsScanOnce();
     void jogCancelBytes();
+    void jogCancelOvertakesFullBuffer();
     void unlockText();
 };
 
@@ -146,6 +148,36 @@ void TestControlMessages::jogCancelBytes()
     QCOMPARE(bytes, QByteArray("\x85\x0a", 2));
     QCOMPARE(bytes.size(), message.length());
     QVERIFY(message.isSent());
+}
+
+// A jog must stop at once even while the controller's buffer is full of queued lines.
+void TestControlMessages::jogCancelOvertakesFullBuffer()
+{
+    QObject owner;
+    QBuffer port;
+    QVERIFY(port.open(QIODevice::WriteOnly));
+    SendQueue queue;
+    queue.setDevice(&port);
+
+    const QString jog = QStringLiteral("$J=G91X10F600") + QString(46, QLatin1Char(' ')) + QLatin1Char('\n');
+    QCOMPARE(jog.size(), 60);
+    for (int i = 0; i < 3; ++i) {
+        auto *line = new SerialMessage(&owner);
+        line->setContent(jog);
+        queue.enqueue(line);
+    }
+    queue.msgSentToGRBL(60);
+    queue.msgSentToGRBL(60);
+    // Two lines are in the controller; the third does not fit the five characters left.
+    QCOMPARE(queue.sendBudget(), 5);
+    QCOMPARE(port.data().size(), 120);
+
+    queue.enqueuePriority(new StopJoggingMessage);
+    QCOMPARE(port.data().size(), 122);
+    QVERIFY(port.data().endsWith(QByteArray("\x85\x0a", 2)));
+    QCOMPARE(queue.sendBudget(), 3);
+    queue.clear();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void TestControlMessages::unlockText()
