@@ -2,6 +2,7 @@
 
 #include "calcd/calcrequest.h"
 #include "calcd/drillprogram.h"
+#include "calcd/dxfprogram.h"
 #include "calcd/isolationprogram.h"
 #include "calcd/outlineprogram.h"
 
@@ -28,6 +29,14 @@ QStringList Calculator::program(const CalcRequest &request) const
                                        request.kind == CalcRequest::BotLayout);
     case CalcRequest::Outline:
         return OutlineProgram::build(request.text, request.boardValue, options.tabs);
+    case CalcRequest::Dxf: {
+        DxfProgram::Cut cut;
+        cut.feed = request.numbers.at(0);
+        cut.depthPerPass = request.numbers.at(2);
+        cut.depth = request.numbers.at(3);
+        cut.spindle = request.numbers.at(4);
+        return DxfProgram::build(request.text, cut);
+    }
     default:
         return {};
     }

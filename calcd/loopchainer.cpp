@@ -1,6 +1,5 @@
 #include "calcd/loopchainer.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -11,15 +10,15 @@ bool near(QPointF a, QPointF b, double tolerance)
 }
 
 // Takes the piece that continues the chain's end, turned to run on from it; false if none does.
-bool extend(LoopChainer::Polyline *chain, QVector<LoopChainer::Polyline> *pieces, double tolerance)
+bool extend(Contour *chain, QVector<Contour> *pieces, double tolerance)
 {
     for (int i = 0; i < pieces->size(); ++i) {
-        LoopChainer::Polyline piece = pieces->at(i);
-        if (near(piece.last(), chain->last(), tolerance))
-            std::reverse(piece.begin(), piece.end());
-        else if (!near(piece.first(), chain->last(), tolerance))
+        Contour piece = pieces->at(i);
+        if (near(piece.end(), chain->end(), tolerance))
+            piece.reverse();
+        else if (!near(piece.start(), chain->end(), tolerance))
             continue;
-        chain->append(piece.mid(1));
+        chain->append(piece);
         pieces->remove(i);
         return true;
     }
@@ -28,20 +27,25 @@ bool extend(LoopChainer::Polyline *chain, QVector<LoopChainer::Polyline> *pieces
 
 } // namespace
 
-QVector<LoopChainer::Polyline> LoopChainer::chain(QVector<Polyline> pieces, double tolerance)
+QVector<Contour> LoopChainer::chain(QVector<Contour> pieces, double tolerance, QVector<Contour> *open)
 {
-    pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const Polyline &p) { return p.size() < 2; }),
+    pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const Contour &c) { return c.isEmpty(); }),
                  pieces.end());
-    QVector<Polyline> loops;
+    QVector<Contour> loops;
     while (!pieces.isEmpty()) {
-        Polyline chain = pieces.takeLast();
-        while (!(chain.size() > 3 && near(chain.first(), chain.last(), tolerance))
-               && extend(&chain, &pieces, tolerance)) {
+        Contour chain = pieces.takeFirst();
+        while (!chain.isClosed(tolerance) && extend(&chain, &pieces, tolerance)) {
         }
-        if (chain.size() > 3 && near(chain.first(), chain.last(), tolerance)) {
-            chain.removeLast();
+        // An open chain may still continue backwards from its start.
+        if (!chain.isClosed(tolerance)) {
+            chain.reverse();
+            while (!chain.isClosed(tolerance) && extend(&chain, &pieces, tolerance)) {
+            }
+        }
+        if (chain.isClosed(tolerance))
             loops.append(chain);
-        }
+        else if (open)
+            open->append(chain);
     }
     return loops;
 }

@@ -1,17 +1,15 @@
 #ifndef LOOPCHAINER_H
 #define LOOPCHAINER_H
 
-#include <QPointF>
-#include <QVector>
+#include "calcd/contour.h"
 
-// Joins loose pieces of line (polylines in mm, in any direction and order) into closed loops:
-// pieces whose ends lie within the tolerance of each other are joined. Pieces that do not end
-// up in a closed loop are dropped.
+// Joins loose pieces of a drawing (in any direction and order) into closed figures: pieces
+// whose ends lie within the tolerance of each other are joined. Pieces that are closed already
+// stay as they are; what cannot be closed is handed back separately.
 class LoopChainer
 {
 public:
-    using Polyline = QVector<QPointF>;
-    static QVector<Polyline> chain(QVector<Polyline> pieces, double tolerance);
+    static QVector<Contour> chain(QVector<Contour> pieces, double tolerance, QVector<Contour> *open = nullptr);
 };
 
 #endif

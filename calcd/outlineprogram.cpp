@@ -17,24 +17,24 @@ constexpr double chainTolerance = 0.05;
 constexpr double passDepth = 0.6;
 constexpr double safeHeight = 2.0;
 
-QVector<LoopChainer::Polyline> drawnLines(const gerbv_image_t &image)
+QVector<Contour> drawnLines(const gerbv_image_t &image)
 {
-    QVector<LoopChainer::Polyline> pieces;
+    QVector<Contour> pieces;
     // Region boundaries are drawn pieces too; only the region markers themselves carry nothing.
     for (const gerbv_net_t *net = image.netlist; net; net = net->next) {
         if (net->aperture_state != GERBV_APERTURE_STATE_ON || net->interpolation == GERBV_INTERPOLATION_DELETED)
             continue;
-        LoopChainer::Polyline piece{QPointF(net->start_x, net->start_y) * GerberFile::mmPerInch};
-        piece += CopperBuilder::netPoints(*net);
-        pieces.append(piece);
+        QVector<QPointF> points{QPointF(net->start_x, net->start_y) * GerberFile::mmPerInch};
+        points += CopperBuilder::netPoints(*net);
+        pieces.append(Contour::polyline(points));
     }
     return pieces;
 }
 
-Path toPath(const LoopChainer::Polyline &loop)
+Path toPath(const Contour &loop)
 {
     Path path;
-    for (const QPointF &p : loop)
+    for (const QPointF &p : loop.points(ClipperUnits::arcTolerance / ClipperUnits::perMm))
         path.push_back(ClipperUnits::toInt(p.x(), p.y()));
     return path;
 }
@@ -145,7 +145,7 @@ QStringList OutlineProgram::build(const QString &gerber, double depth, int tabs)
     if (!file.image() || file.image()->layertype != GERBV_LAYERTYPE_RS274X)
         return {};
     Paths loops;
-    for (const LoopChainer::Polyline &loop : LoopChainer::chain(drawnLines(*file.image()), chainTolerance))
+    for (const Contour &loop : LoopChainer::chain(drawnLines(*file.image()), chainTolerance))
         loops.push_back(toPath(loop));
     const QVector<Cut> cuts = cutsFor(loops);
     if (cuts.isEmpty())
