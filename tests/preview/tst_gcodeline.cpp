@@ -1,0 +1,148 @@
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include "toolpath/gcodeline.h"
+
+using Words = QMap<QString, float>;
+Q_DECLARE_METATYPE(Words)
+
+namespace {
+// The splitting rule written out plainly, character by character, to check the fast parser against.
+QMap<QString, float> referenceWords(const QString &text, QString *command)
+{
+    const QString upper = text.toUpper();
+    QStringList words;
+    QString pending;
+    bool comment = false;
+    for (const QChar c : upper) {
+        pending = pending.trimmed();
+        if (c == QLatin1Char('('))
+            comment = true;
+        if (!pending.isEmpty() && QStringLiteral("FGIJKMNPRXYZ").contains(c)) {
+            words << pending;
+            pending.clear();
+        }
+        if (!comment)
+            pending += c;
+    }
+    if (!pending.isEmpty())
+        words << pending;
+    *command = words.value(0);
+    QMap<QString, float> map;
+    for (const QString &word : qAsConst(words)) {
+        bool ok = false;
+        const float value = word.mid(1).toFloat(&ok);
+        map.insert(word.left(1), ok ? value : 0.0f);
+    }
+    return map;
+}
+
+bool sameWords(const Words &a, const Words &b)
+{
+    if (a.keys() != b.keys())
+        return false;
+    for (auto it = a.begin(); it != a.end(); ++it) {
+        const float other = b.value(it.key());
+        if (!(it.value() == other || (qIsNaN(it.value()) && qIsNaN(other))))
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+class TestGcodeLine : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void parses_data();
+    void parses();
+    void agreesWithPlainSplitting();
+    void hostileLines();
+};
+
+void TestGcodeLine::parses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<Words>("words");
+
+    QTest::newRow("empty") << "" << "" << Words{};
+    QTest::newRow("comment only") << "(MAX Z 5)" << "" << Words{};
+    QTest::newRow("lower case") << "g1 x1.5 y2" << "G1" << Words{{"G", 1}, {"X", 1.5f}, {"Y", 2}};
+    QTest::newRow("no spaces") << "G1X10Y-5.5" << "G1" << Words{{"G", 1}, {"X", 10}, {"Y", -5.5f}};
+    QTest::newRow("last occurrence wins") << "G1 X1 X2" << "G1" << Words{{"G", 1}, {"X", 2}};
+    QTest::newRow("arc") << "G2 X10 Y0 I5 J0" << "G2" << Words{{"G", 2}, {"X", 10}, {"Y", 0}, {"I", 5}, {"J", 0}};
+    QTest::newRow("line number first") << "N10 G1 X1" << "N10" << Words{{"N", 10}, {"G", 1}, {"X", 1}};
+    QTest::newRow("modal continuation") << "X5" << "X5" << Words{{"X", 5}};
+    QTest::newRow("trailing comment") << "G0 Z5 (MAX Z 5)" << "G0" << Words{{"G", 0}, {"Z", 5}};
+    QTest::newRow("close paren keeps comment") << "G0 (a) X5" << "G0" << Words{{"G", 0}};
+    QTest::newRow("spindle joins M word") << "M3 S12000" << "M3S12000" << Words{{"M", 0}};
+    QTest::newRow("other first letter") << "T1 M6" << "T1" << Words{{"T", 1}, {"M", 6}};
+    QTest::newRow("G92") << "G92 X0 Y0" << "G92" << Words{{"G", 92}, {"X", 0}, {"Y", 0}};
+    QTest::newRow("trailing blank kept in command") << "G1 " << "G1 " << Words{{"G", 1}};
+    QTest::newRow("blank inside number") << "X1 5" << "X15" << Words{{"X", 15}};
+    QTest::newRow("out of float range") << "X1e39 Y-1e39" << "X1E39" << Words{{"X", 0}, {"Y", 0}};
+    QTest::newRow("double minus") << "X--5" << "X--5" << Words{{"X", 0}};
+    QTest::newRow("exponent") << "X1e2" << "X1E2" << Words{{"X", 100}};
+    QTest::newRow("sixteen digits") << "X1234567890.123456" << "X1234567890.123456" << Words{{"X", 1234567890.123456f}};
+    QTest::newRow("non-ASCII comment") << "G1 X3 (Fräser ß)" << "G1" << Words{{"G", 1}, {"X", 3}};
+}
+
+void TestGcodeLine::parses()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, command);
+    QFETCH(Words, words);
+
+    const GcodeLine line(text);
+    QCOMPARE(line.text(), text);
+    QCOMPARE(line.command(), command);
+    QCOMPARE(line.words(), words);
+    for (auto it = words.begin(); it != words.end(); ++it) {
+        QVERIFY(line.has(it.key()));
+        QCOMPARE(line.value(it.key()), it.value());
+    }
+    QVERIFY(!line.has(QLatin1Char('K')) || words.contains(QStringLiteral("K")));
+    QCOMPARE(line.value(QStringLiteral("XY")), 0.0f);
+}
+
+// Random lines built from G-code's own alphabet, blanks, signs, points and comment marks.
+void TestGcodeLine::agreesWithPlainSplitting()
+{
+    QRandomGenerator random(20261205);
+    const QString alphabet = QStringLiteral("GXYZIJKFMNPRSTgxyz0123456789.-+ \t()eE;%ß");
+    for (int round = 0; round < 20000; ++round) {
+        QString text;
+        const int length = random.bounded(24);
+        for (int i = 0; i < length; ++i)
+            text += alphabet.at(random.bounded(alphabet.size()));
+        QString expectedCommand;
+        const Words expected = referenceWords(text, &expectedCommand);
+        const GcodeLine line(text);
+        QVERIFY2(sameWords(line.words(), expected), qPrintable(text));
+        QCOMPARE(line.command(), expectedCommand);
+    }
+}
+
+void TestGcodeLine::hostileLines()
+{
+    QByteArray bytes(4096, '\0');
+    QRandomGenerator random(7);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    const GcodeLine binary(QString::fromLatin1(bytes));
+    QVERIFY(binary.words().size() <= 13);
+
+    const GcodeLine huge(QStringLiteral("G1 X") + QString(100000, QLatin1Char('9')));
+    QCOMPARE(huge.value(QLatin1Char('G')), 1.0f);
+    QCOMPARE(huge.value(QLatin1Char('X')), 0.0f);
+
+    // N and I are address letters, so "nan" and "inf" never reach the number conversion whole.
+    const GcodeLine notANumber(QStringLiteral("G1 XNAN Yinf Z3e38"));
+    QCOMPARE(notANumber.value(QLatin1Char('X')), 0.0f);
+    QCOMPARE(notANumber.value(QLatin1Char('Y')), 0.0f);
+    QCOMPARE(notANumber.value(QLatin1Char('Z')), 3e38f);
+}
+
+QTEST_APPLESS_MAIN(TestGcodeLine)
+#include "tst_gcodeline.moc"
