@@ -5,6 +5,7 @@
 #include "calcd/dxfprogram.h"
 #include "calcd/isolationprogram.h"
 #include "calcd/outlineprogram.h"
+#include "calcd/stlprogram.h"
 
 QByteArray Calculator::answer(const QByteArray &rawRequest) const
 {
@@ -37,7 +38,14 @@ QStringList Calculator::program(const CalcRequest &request) const
         cut.spindle = request.numbers.at(4);
         return DxfProgram::build(request.text, cut);
     }
-    default:
-        return {};
+    case CalcRequest::Stl: {
+        StlProgram::Cut cut;
+        cut.diameter = request.numbers.at(0);
+        cut.depth = request.numbers.at(1);
+        cut.feed = request.numbers.at(2);
+        cut.depthPerPass = request.numbers.at(3);
+        return StlProgram::build(request.rawBody.isEmpty() ? request.text.toUtf8() : request.rawBody, cut);
     }
+    }
+    return {};
 }

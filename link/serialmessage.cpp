@@ -5,6 +5,12 @@ SerialMessage::SerialMessage(QObject *parent)
 {
 }
 
+void SerialMessage::setContent(const QString &content)
+{
+    m_content = content;
+    m_length = content.toUtf8().size();
+}
+
 QByteArray SerialMessage::toBytes()
 {
     markSent();

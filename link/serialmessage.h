@@ -20,8 +20,10 @@ public:
     explicit SerialMessage(QObject *parent = nullptr);
 
     QString content() const { return m_content; }
-    int length() const { return m_content.size(); }
-    void setContent(const QString &content) { m_content = content; }
+    // Characters the line occupies in the controller's receive buffer. Non-ASCII text (an umlaut in a
+    // comment) is counted by its encoded length, so the budget and the write accounting stay in bytes.
+    int length() const { return m_length; }
+    void setContent(const QString &content);
     quint32 lineNumber() const { return m_lineNumber; }
     void setLineNumber(quint32 lineNumber) { m_lineNumber = lineNumber; }
     bool isSent() const { return m_sent; }
@@ -42,6 +44,7 @@ protected:
 
 private:
     QString m_content;
+    int m_length = 0;
     quint32 m_lineNumber = 0;
     bool m_sent = false;
     bool m_last = false;

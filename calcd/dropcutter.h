@@ -1,0 +1,29 @@
+#ifndef DROPCUTTER_H
+#define DROPCUTTER_H
+
+#include "calcd/stlmesh.h"
+
+#include <QHash>
+
+// Lowest height of a flat end mill's tip above a mesh at a point: the highest point of the
+// mesh within the tool's radius. Exact for triangles: the highest point of a plane over a
+// triangle cut by a disc lies at a corner inside the disc, where an edge crosses the circle,
+// or on the circle straight uphill from the centre.
+class DropCutter
+{
+public:
+    DropCutter(const StlMesh &mesh, double radius);
+    // The height at (x, y), or the given floor where no triangle lies within the radius.
+    double height(double x, double y, double floor) const;
+
+private:
+    double triangleHeight(const StlMesh::Triangle &t, double x, double y) const;
+    qint64 cellKey(int i, int j) const { return (static_cast<qint64>(i) << 32) ^ static_cast<quint32>(j); }
+
+    const StlMesh &mesh;
+    double radius;
+    double cellSize;
+    QHash<qint64, QVector<int>> cells;
+};
+
+#endif

@@ -1,0 +1,285 @@
+#include "link/sendqueue.h"
+
+#include "link/checkdoormessage.h"
+#include "link/gcodeserialmessage.h"
+#include "link/pcbserialmessage.h"
+#include "link/serialmessage.h"
+#include "link/stlserialmessage.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QThread>
+
+SendQueue::SendQueue(QObject *parent)
+    : QObject(parent)
+{
+}
+
+SendQueue::~SendQueue()
+{
+    clear();
+}
+
+void SendQueue::setDevice(QIODevice *device)
+{
+    QMutexLocker lock(&m_lock);
+    m_device = device;
+}
+
+void SendQueue::enqueue(SerialMessage *message)
+{
+    adopt(message);
+    {
+        QMutexLocker lock(&m_lock);
+        m_sendQueue.append(message);
+    }
+    trySend();
+}
+
+void SendQueue::enqueuePriority(SerialMessage *message)
+{
+    adopt(message);
+    {
+        QMutexLocker lock(&m_lock);
+        int index = 0;
+        while (index < m_sendQueue.size()
+               && (m_sendQueue.at(index)->isSent() || m_sendQueue.at(index)->isPriority()))
+            ++index;
+        m_sendQueue.insert(index, message);
+    }
+    trySend();
+}
+
+// A message made on a worker thread is moved here, so that its signals and its release run on the
+// thread that answers it.
+void SendQueue::adopt(SerialMessage *message)
+{
+    if (message->thread() != thread() && message->thread() == QThread::currentThread())
+        message->moveToThread(thread());
+}
+
+// The port belongs to the queue's thread: a send asked for elsewhere is carried out there.
+void SendQueue::trySend()
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, &SendQueue::trySend, Qt::QueuedConnection);
+        return;
+    }
+    {
+        QMutexLocker lock(&m_lock);
+        writeNextLocked();
+    }
+    followQueueWithStayAwake();
+}
+
+// The request to keep the computer awake follows the queue: made while anything is queued, withdrawn
+// when the queue is found empty. Evaluated on the queue's thread only, so requests never cross.
+void SendQueue::followQueueWithStayAwake()
+{
+    const bool busy = count() > 0;
+    if (busy == m_awakeRequested)
+        return;
+    m_awakeRequested = busy;
+    emit keepAwake(busy);
+}
+
+void SendQueue::writeNextLocked()
+{
+    if (m_inFlight || !m_device || !m_device->isOpen())
+        return;
+    // GRBL does not serve its serial port while it writes its EEPROM: such a line goes out alone,
+    // after every earlier answer, and nothing follows it until its own answer is back.
+    if (m_eepromWriteUnanswered)
+        return;
+    SerialMessage *next = nullptr;
+    bool earlierUnanswered = false;
+    for (SerialMessage *message : qAsConst(m_sendQueue)) {
+        if (!message->isSent()) {
+            next = message;
+            break;
+        }
+        earlierUnanswered = true;
+    }
+    if (!next)
+        return;
+    const int length = next->length();
+    if (m_sendBudget < length && !next->isPriority())
+        return;
+    const bool eeprom = writesEeprom(next->content());
+    if (eeprom && earlierUnanswered)
+        return;
+
+    m_sendBudget -= length;
+    const QByteArray bytes = next->toBytes();
+    m_currentWriteSize = quint32(bytes.size());
+    m_writeCounter = 0;
+    if (eeprom)
+        m_eepromWriteUnanswered = next;
+    m_inFlight = true;
+    m_device->write(bytes);
+    if (auto *port = qobject_cast<QSerialPort *>(m_device))
+        port->flush();
+}
+
+void SendQueue::msgSentToGRBL(qint64 size)
+{
+    {
+        QMutexLocker lock(&m_lock);
+        if (!m_inFlight)
+            return;
+        m_writeCounter += quint32(size);
+        if (m_writeCounter < m_currentWriteSize)
+            return;
+        m_inFlight = false;
+        m_writeCounter = 0;
+    }
+    trySend();
+}
+
+bool SendQueue::isAnswerableLocked(const SerialMessage *message) const
+{
+    const qint32 kind = message->kind();
+    return kind != Probe && kind != StatusQuery && !(kind == Vendor && m_vendorConfirmed);
+}
+
+SerialMessage *SendQueue::takeAnsweredMessage()
+{
+    SerialMessage *taken = nullptr;
+    {
+        QMutexLocker lock(&m_lock);
+        int chosen = -1;
+        // Sent messages always form the head of the queue: everything behind the first unsent one is unsent.
+        for (int i = 0; i < m_sendQueue.size() && m_sendQueue.at(i)->isSent(); ++i) {
+            const SerialMessage *message = m_sendQueue.at(i);
+            if (!isAnswerableLocked(message))
+                continue;
+            if (message->isPriority()) {
+                chosen = i;
+                break;
+            }
+            if (chosen < 0)
+                chosen = i;
+        }
+        if (chosen >= 0)
+            taken = takeAtLocked(chosen);
+    }
+    trySend();
+    return taken;
+}
+
+SerialMessage *SendQueue::takeProbeMessage()
+{
+    return takeFirstSentOfKind(Probe);
+}
+
+SerialMessage *SendQueue::takeStatusMessage()
+{
+    return takeFirstSentOfKind(StatusQuery);
+}
+
+SerialMessage *SendQueue::takeVendorMessage()
+{
+    SerialMessage *taken = takeFirstSentOfKind(Vendor);
+    QMutexLocker lock(&m_lock);
+    m_vendorConfirmed = true;
+    return taken;
+}
+
+SerialMessage *SendQueue::takeFirstSentOfKind(qint32 kind)
+{
+    SerialMessage *taken = nullptr;
+    {
+        QMutexLocker lock(&m_lock);
+        for (int i = 0; i < m_sendQueue.size() && m_sendQueue.at(i)->isSent(); ++i) {
+            if (m_sendQueue.at(i)->kind() == kind) {
+                taken = takeAtLocked(i);
+                break;
+            }
+        }
+    }
+    trySend();
+    return taken;
+}
+
+SerialMessage *SendQueue::takeAtLocked(int index)
+{
+    SerialMessage *message = m_sendQueue.takeAt(index);
+    m_sendBudget += message->length();
+    if (message == m_eepromWriteUnanswered)
+        m_eepromWriteUnanswered = nullptr;
+    return message;
+}
+
+void SendQueue::clear()
+{
+    QList<SerialMessage *> dropped;
+    {
+        QMutexLocker lock(&m_lock);
+        dropped.swap(m_sendQueue);
+        m_sendBudget = InitialBudget;
+        m_inFlight = false;
+        m_writeCounter = 0;
+        m_currentWriteSize = 0;
+        m_eepromWriteUnanswered = nullptr;
+    }
+    for (SerialMessage *message : qAsConst(dropped))
+        release(message);
+    if (QThread::currentThread() == thread())
+        followQueueWithStayAwake();
+}
+
+bool SendQueue::isVendorConfirmed() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_vendorConfirmed;
+}
+
+int SendQueue::sendBudget() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_sendBudget;
+}
+
+bool SendQueue::isInFlight() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_inFlight;
+}
+
+int SendQueue::count() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_sendQueue.size();
+}
+
+bool SendQueue::writesEeprom(const QString &line)
+{
+    // Matched on the line without blanks and in upper case, as GRBL's parser reads it.
+    static const QRegularExpression setting(QStringLiteral("^\\$(\\d+|RST|N\\d*|I)="));
+    static const QRegularExpression coordinateSystem(
+        QStringLiteral("G0*10(?![.\\d])(?=.*L0*20?(?![.\\d]))|L0*20?(?![.\\d]).*G0*10(?![.\\d])"));
+    static const QRegularExpression storedPosition(QStringLiteral("G0*(28|30)\\.1(?!\\d)"));
+    static const QRegularExpression blanks(QStringLiteral("\\s"));
+    const QString normalised = line.toUpper().remove(blanks);
+    return setting.match(normalised).hasMatch() || coordinateSystem.match(normalised).hasMatch()
+        || storedPosition.match(normalised).hasMatch();
+}
+
+static bool isProcessWide(const SerialMessage *message)
+{
+    return message == GcodeSerialMessage::instance() || message == PCBSerialMessage::instance()
+        || message == STLSerialMessage::instance() || message == CheckDoorMessage::instance();
+}
+
+void SendQueue::release(SerialMessage *message)
+{
+    // A message with a parent belongs to it (the connection keeps its unlock message for good); the
+    // signal carriers live for the whole run.
+    if (!message || message->parent() || isProcessWide(message))
+        return;
+    if (message->thread() == QThread::currentThread() && QCoreApplication::instance())
+        message->moveToThread(QCoreApplication::instance()->thread());
+    message->deleteLater();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QRegularExpression>
+#include <QString>
+
+class QSerialPort;
+class QTimer;
+class SerialMessage;
+class SerialPort;
+
+// Turns the controller's byte stream into lines, recognises each kind of line GRBL and the vendor
+// extension produce, gives every answer to the queued message it belongs to, and reports errors,
+// alarms, settings, positions and vendor lines.
+class SerialPortReader : public QObject
+{
+    Q_OBJECT
+public:
+    // A controller that never ends its lines must not make the buffer grow without end: only the
+    // newest text is kept, far more than any line GRBL or the vendor extension prints.
+    static constexpr int RxBufferLimit = 4096;
+
+    explicit SerialPortReader(SerialPort *connection, QObject *parent = nullptr);
+    ~SerialPortReader() override;
+
+    void setPort(QSerialPort *port);
+    void stopReading();
+
+    bool isInitialised() const { return m_initialised; }
+    QString rxBuffer() const { return m_rxBuffer; }
+
+    // "$" number "=" value, but neither "$$" nor a jog.
+    static bool isSettingsLine(const QString &line);
+
+Q_SIGNALS:
+    void Alarm();
+    void settingsUpdate(QString nr, QString value);
+    void settingsSuccess(QString nr, QString value, bool status);
+    void updatePosition(float x, float y, float z);
+    void usbMessage(QString message);
+
+public Q_SLOTS:
+    void resetGRBL();
+
+private:
+    void readData();
+    bool detectBanner();
+    void boundBuffer();
+    void handleLine(const QString &line);
+    void handleVendorLine(const QString &line);
+    void handleSettingsLine(const QString &line);
+    void handleProbeResult(const QString &line);
+    void handleStatusReport(const QString &line);
+    void handleAlarm(const QString &line);
+    void handleError(const QString &line);
+    void handleAcknowledgement();
+    void reportSettingsWrite(const SerialMessage *message, bool success);
+    static QString composeReport(const QString &title, const QString &text, const SerialMessage *message);
+
+    SerialPort *m_connection;
+    QSerialPort *m_port = nullptr;
+    QRegularExpression m_lineSplitter{QStringLiteral("(\r\n)")};
+    QString m_rxBuffer;
+    bool m_initialised = false;
+    bool m_bannerPending = false;
+    QList<SerialMessage *> m_okBeforeProbe;
+    QList<SerialMessage *> m_awaitingOk;
+    QTimer *m_bannerTimer = nullptr;
+};

@@ -1,0 +1,7 @@
+#include "link/serialportwriter.h"
+
+SerialPortWriter::SerialPortWriter(SerialPort *connection, QObject *parent)
+    : QObject(parent)
+    , m_connection(connection)
+{
+}

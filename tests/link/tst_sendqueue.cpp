@@ -1,0 +1,296 @@
+#include "link/checkdoormessage.h"
+#include "link/gcodeserialmessage.h"
+#include "link/sendqueue.h"
+#include "link/serialmessage.h"
+#include "link/stopjoggingmessage.h"
+
+#include <QBuffer>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QtConcurrent>
+#include <QtTest>
+
+// The send queue against an in-memory device: write completion is reported by hand, so every step
+// of the character counting can be looked at.
+class TestSendQueue : public QObject
+{
+    Q_OBJECT
+
+private:
+    QBuffer *m_device = nullptr;
+    SendQueue *m_queue = nullptr;
+
+    static SerialMessage *line(const QString &content, bool priority = false, qint32 kind = Ordinary)
+    {
+        auto *message = new SerialMessage;
+        message->setContent(content);
+        message->setPriority(priority);
+        message->setKind(kind);
+        return message;
+    }
+    static QString text(int length, QChar fill = QLatin1Char('X'))
+    {
+        return QString(length - 1, fill) + QLatin1Char('\n');
+    }
+    QByteArray takeWritten()
+    {
+        const QByteArray written = m_device->data();
+        m_device->buffer().clear();
+        m_device->seek(0);
+        return written;
+    }
+    void completeWrite(qint64 size) { m_queue->msgSentToGRBL(size); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_device = new QBuffer(this);
+        m_device->open(QIODevice::WriteOnly);
+        m_queue = new SendQueue(this);
+        m_queue->setDevice(m_device);
+    }
+    void cleanup()
+    {
+        delete m_queue;
+        delete m_device;
+    }
+
+    void overlongPriorityLineGoesOutAtOnce()
+    {
+        m_queue->enqueuePriority(line(text(126), true));
+        QCOMPARE(takeWritten().size(), 126);
+        QCOMPARE(m_queue->sendBudget(), -1);
+    }
+
+    void thirdLineWaitsForFirstAnswer()
+    {
+        m_queue->enqueue(line(text(60, QLatin1Char('A'))));
+        m_queue->enqueue(line(text(60, QLatin1Char('B'))));
+        m_queue->enqueue(line(text(60, QLatin1Char('C'))));
+        QCOMPARE(takeWritten(), text(60, QLatin1Char('A')).toLatin1());
+        completeWrite(60);
+        QCOMPARE(takeWritten(), text(60, QLatin1Char('B')).toLatin1());
+        completeWrite(60);
+        QCOMPARE(m_queue->sendBudget(), 5);
+        QVERIFY(takeWritten().isEmpty());
+        SerialMessage *answered = m_queue->takeAnsweredMessage();
+        QCOMPARE(answered->content(), text(60, QLatin1Char('A')));
+        QCOMPARE(takeWritten(), text(60, QLatin1Char('C')).toLatin1());
+        QCOMPARE(m_queue->sendBudget(), 5);
+        delete answered;
+    }
+
+    void priorityOvertakesUnsentButNotInFlight()
+    {
+        m_queue->enqueue(line(QStringLiteral("G1X1\n")));
+        m_queue->enqueue(line(QStringLiteral("G1X2\n")));
+        m_queue->enqueue(line(QStringLiteral("G1X3\n")));
+        m_queue->enqueue(line(QStringLiteral("G1X4\n")));
+        m_queue->enqueuePriority(line(QStringLiteral("!\n"), true));
+        QCOMPARE(takeWritten(), QByteArray("G1X1\n"));
+        completeWrite(5);
+        QCOMPARE(takeWritten(), QByteArray("!\n"));
+        completeWrite(2);
+        completeWrite(5);
+        completeWrite(5);
+        completeWrite(5);
+        QCOMPARE(takeWritten(), QByteArray("G1X2\nG1X3\nG1X4\n"));
+    }
+
+    void jogCancelOvertakesExhaustedBudget()
+    {
+        m_queue->enqueue(line(text(120)));
+        completeWrite(120);
+        m_queue->enqueue(line(text(60)));
+        takeWritten();
+        m_queue->enqueuePriority(new StopJoggingMessage);
+        QCOMPARE(takeWritten(), QByteArray("\x85\n"));
+        QCOMPARE(m_queue->sendBudget(), 5 - 2);
+        completeWrite(2);
+        QVERIFY(takeWritten().isEmpty());
+    }
+
+    void answerGoesToSentPriorityMessage()
+    {
+        m_queue->enqueue(line(QStringLiteral("G1X1\n")));
+        completeWrite(5);
+        m_queue->enqueue(line(QStringLiteral("G1X2\n")));
+        completeWrite(5);
+        m_queue->enqueuePriority(line(QStringLiteral("~\n"), true));
+        completeWrite(2);
+        SerialMessage *answered = m_queue->takeAnsweredMessage();
+        QCOMPARE(answered->content(), QStringLiteral("~\n"));
+        delete answered;
+        answered = m_queue->takeAnsweredMessage();
+        QCOMPARE(answered->content(), QStringLiteral("G1X1\n"));
+        delete answered;
+    }
+
+    void partialWriteReportsAccumulate()
+    {
+        m_queue->enqueue(line(QStringLiteral("G1X10Y20\n")));
+        m_queue->enqueue(line(QStringLiteral("G1X0\n")));
+        QCOMPARE(takeWritten().size(), 9);
+        completeWrite(4);
+        QVERIFY(m_queue->isInFlight());
+        QVERIFY(takeWritten().isEmpty());
+        completeWrite(5);
+        QCOMPARE(takeWritten(), QByteArray("G1X0\n"));
+    }
+
+    void specialKindsAreTakenByTheirOwnLines()
+    {
+        m_queue->enqueue(line(QStringLiteral("(PLV:Version)\n"), false, Vendor));
+        completeWrite(14);
+        m_queue->enqueue(line(QStringLiteral("G38.2Z-5F100\n"), false, Probe));
+        completeWrite(13);
+        m_queue->enqueuePriority(line(QStringLiteral("?\n"), true, StatusQuery));
+        completeWrite(2);
+        QScopedPointer<SerialMessage> version(m_queue->takeAnsweredMessage());
+        QCOMPARE(version->kind(), qint32(Vendor));
+        QVERIFY(!m_queue->takeAnsweredMessage());
+        QVERIFY(!m_queue->isVendorConfirmed());
+        QScopedPointer<SerialMessage> status(m_queue->takeStatusMessage());
+        QCOMPARE(status->kind(), qint32(StatusQuery));
+        QScopedPointer<SerialMessage> probe(m_queue->takeProbeMessage());
+        QCOMPARE(probe->kind(), qint32(Probe));
+        QVERIFY(!m_queue->takeVendorMessage());
+        QVERIFY(m_queue->isVendorConfirmed());
+
+        // once the vendor extension has answered, "ok" no longer belongs to vendor requests
+        m_queue->enqueuePriority(line(QStringLiteral("(PLV:Read)\n"), true, Vendor));
+        completeWrite(11);
+        QVERIFY(!m_queue->takeAnsweredMessage());
+        QScopedPointer<SerialMessage> vendor(m_queue->takeVendorMessage());
+        QVERIFY(vendor);
+        QCOMPARE(m_queue->sendBudget(), SendQueue::InitialBudget);
+    }
+
+    void stayAwakeFollowsTheQueue()
+    {
+        QSignalSpy awake(m_queue, &SendQueue::keepAwake);
+        m_queue->enqueue(line(QStringLiteral("G1X1\n")));
+        m_queue->enqueue(line(QStringLiteral("G1X2\n")));
+        QCOMPARE(awake.count(), 1);
+        QCOMPARE(awake.at(0).at(0).toBool(), true);
+        completeWrite(5);
+        completeWrite(5);
+        delete m_queue->takeAnsweredMessage();
+        QCOMPARE(awake.count(), 1);
+        delete m_queue->takeAnsweredMessage();
+        QCOMPARE(awake.count(), 2);
+        QCOMPARE(awake.at(1).at(0).toBool(), false);
+    }
+
+    void eepromLinesAreRecognised_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("eeprom");
+        QTest::newRow("setting") << "$110=500\n" << true;
+        QTest::newRow("restore") << "$RST=*\n" << true;
+        QTest::newRow("startup line") << "$N0=G21\n" << true;
+        QTest::newRow("build info") << "$I=Korvex\n" << true;
+        QTest::newRow("G10 L2") << "G10 L2 P1 X0\n" << true;
+        QTest::newRow("G10L20 lower case") << "g10l20p1x0y0\n" << true;
+        QTest::newRow("L20 before G10") << "L20 G10 P1 Z0\n" << true;
+        QTest::newRow("G28.1") << "G28.1\n" << true;
+        QTest::newRow("G30.1") << "G30.1\n" << true;
+        QTest::newRow("list settings") << "$$\n" << false;
+        QTest::newRow("build info read") << "$I\n" << false;
+        QTest::newRow("home") << "$H\n" << false;
+        QTest::newRow("jog") << "$J=G91X5F600\n" << false;
+        QTest::newRow("G28") << "G28\n" << false;
+        QTest::newRow("G28.10 is no G28.1") << "G28.10\n" << false;
+        QTest::newRow("G1 L2 without G10") << "G1X2\n" << false;
+        QTest::newRow("G100 L2") << "G100 L2\n" << false;
+        QTest::newRow("G10 L3") << "G10 L3\n" << false;
+    }
+    void eepromLinesAreRecognised()
+    {
+        QFETCH(QString, content);
+        QFETCH(bool, eeprom);
+        QCOMPARE(SendQueue::writesEeprom(content), eeprom);
+    }
+
+    void eepromWriteGoesOutAlone()
+    {
+        m_queue->enqueue(line(QStringLiteral("G1X1\n")));
+        completeWrite(5);
+        m_queue->enqueue(line(QStringLiteral("$110=500\n")));
+        m_queue->enqueue(line(QStringLiteral("G1X2\n")));
+        QCOMPARE(takeWritten(), QByteArray("G1X1\n"));
+        delete m_queue->takeAnsweredMessage();
+        QCOMPARE(takeWritten(), QByteArray("$110=500\n"));
+        completeWrite(9);
+        m_queue->enqueuePriority(line(QStringLiteral("?\n"), true));
+        QVERIFY(takeWritten().isEmpty());
+        delete m_queue->takeAnsweredMessage();
+        QCOMPARE(takeWritten(), QByteArray("?\n"));
+        completeWrite(2);
+        QCOMPARE(takeWritten(), QByteArray("G1X2\n"));
+    }
+
+    void nonAsciiIsCountedByEncodedLength()
+    {
+        auto *message = line(QStringLiteral("(Fr\u00e4ser)\n"));
+        QCOMPARE(message->content().size(), 9);
+        QCOMPARE(message->length(), 10);
+        m_queue->enqueue(message);
+        m_queue->enqueue(line(QStringLiteral("G1X1\n")));
+        QCOMPARE(takeWritten().size(), 10);
+        completeWrite(9);
+        QVERIFY(takeWritten().isEmpty());
+        completeWrite(1);
+        QCOMPARE(takeWritten(), QByteArray("G1X1\n"));
+        QCOMPARE(m_queue->sendBudget(), SendQueue::InitialBudget - 15);
+    }
+
+    void workerThreadsQueueInOrder()
+    {
+        const int count = 500;
+        QFuture<void> filling = QtConcurrent::run([this] {
+            for (int i = 1; i <= count; ++i)
+                m_queue->enqueue(line(QStringLiteral("G1X%1\n").arg(i)));
+        });
+        QByteArray all;
+        int answered = 0;
+        while (answered < count) {
+            QCoreApplication::processEvents();
+            const QByteArray chunk = takeWritten();
+            all += chunk;
+            if (!chunk.isEmpty())
+                completeWrite(chunk.size());
+            if (SerialMessage *message = m_queue->takeAnsweredMessage()) {
+                ++answered;
+                SendQueue::release(message);
+            }
+        }
+        filling.waitForFinished();
+        QStringList expected;
+        for (int i = 1; i <= count; ++i)
+            expected << QStringLiteral("G1X%1").arg(i);
+        QCOMPARE(QString::fromLatin1(all).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    }
+
+    void releaseSparesOwnedMessages()
+    {
+        QPointer<SerialMessage> answered = line(QStringLiteral("G1X1\n"));
+        QPointer<SerialMessage> owned = new SerialMessage(this);
+        QPointer<SerialMessage> queued = line(QStringLiteral("G1X2\n"));
+        SendQueue::release(answered);
+        SendQueue::release(owned);
+        SendQueue::release(GcodeSerialMessage::instance());
+        SendQueue::release(CheckDoorMessage::instance());
+        m_queue->enqueue(queued);
+        m_queue->clear();
+        QTRY_VERIFY(!answered && !queued);
+        QVERIFY(owned);
+        QCOMPARE(GcodeSerialMessage::instance()->kind(), qint32(Ordinary));
+        QCOMPARE(CheckDoorMessage::instance()->content(), QStringLiteral("?\n"));
+        QCOMPARE(m_queue->sendBudget(), SendQueue::InitialBudget);
+        QVERIFY(!m_queue->isInFlight());
+    }
+};
+
+QTEST_MAIN(TestSendQueue)
+#include "tst_sendqueue.moc"

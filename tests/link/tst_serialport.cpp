@@ -1,0 +1,442 @@
+#include "app/infodialog.h"
+#include "link/sendqueue.h"
+#include "link/serialmessage.h"
+#include "link/serialport.h"
+#include "link/serialportreader.h"
+#include "ptycontroller.h"
+
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+const QByteArray banner = "\r\nGrbl 1.1h ['$' for help]\r\n";
+
+class RecordingMessage : public SerialMessage
+{
+public:
+    RecordingMessage(const QString &content, QStringList *log, qint32 kind = Ordinary, quint32 lineNumber = 0)
+        : m_log(log)
+    {
+        setContent(content);
+        setKind(kind);
+        setLineNumber(lineNumber);
+    }
+    bool handleResponse(QString line) override
+    {
+        m_log->append(line);
+        return true;
+    }
+
+private:
+    QStringList *m_log;
+};
+}
+
+// The connection and its reader on a real serial port, with the test playing the controller on the
+// other end of a pseudo-terminal.
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private:
+    PtyController *m_controller = nullptr;
+    QPointer<SerialPort> m_link;
+    QStringList m_responses;
+
+    SerialPortReader *reader() const { return m_link->reader(); }
+
+    RecordingMessage *queue(const QString &content, qint32 kind = Ordinary, quint32 lineNumber = 0)
+    {
+        auto *message = new RecordingMessage(content, &m_responses, kind, lineNumber);
+        m_link->addMessageToWriterReader(message);
+        return message;
+    }
+
+    // A settings line echoes straight back as a signal: once it is seen, everything sent before it was read.
+    bool answerAndSync(const QByteArray &answer)
+    {
+        QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
+        m_controller->send(answer + "$999=sync\r\n");
+        auto synced = [&] {
+            for (const QList<QVariant> &update : qAsConst(settings))
+                if (update.at(0).toString() == QLatin1String("$999"))
+                    return true;
+            return false;
+        };
+        for (int i = 0; i < 100 && !synced(); ++i)
+            settings.wait(50);
+        return synced();
+    }
+
+    template<class Condition>
+    static bool waitUntil(Condition condition)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!condition() && !clock.hasExpired(3000))
+            QTest::qWait(5);
+        return condition();
+    }
+
+    bool waitForWritten(const QStringList &lines)
+    {
+        if (waitUntil([&] { return m_controller->receivedLines() == lines; }))
+            return true;
+        qWarning() << "written:" << m_controller->receivedLines() << "expected:" << lines;
+        return false;
+    }
+
+    // Banner, then the unlock start-up answered; the queue is empty afterwards.
+    bool bringUp()
+    {
+        m_controller->send(banner);
+        if (!waitForWritten({QStringLiteral("(PLV:Version)"), QStringLiteral("$X"), QStringLiteral("$$")}))
+            return false;
+        m_controller->forget();
+        m_controller->send("ok\r\nok\r\nok\r\n");
+        return waitUntil([this] { return m_link->sendQueue()->count() == 0; });
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_controller = new PtyController;
+        qputenv("KORVEX_PORT", m_controller->slavePath().toLocal8Bit());
+        m_link = new SerialPort;
+        m_link->setUnlockOnly(true);
+        QVERIFY(m_link->connectToMachine());
+        m_responses.clear();
+        InfoDialog::instance()->on_pushButton_clicked();
+    }
+    void cleanup()
+    {
+        delete m_link;
+        delete m_controller;
+        qunsetenv("KORVEX_PORT");
+        InfoDialog::instance()->on_pushButton_clicked();
+    }
+
+    void refusedModemLinesKeepTheConnection()
+    {
+        // a pseudo-terminal refuses RTS and DTR while opening
+        QVERIFY(m_link->isConnected());
+        QVERIFY(InfoDialog::instance()->text().isEmpty());
+        QVERIFY(bringUp());
+    }
+
+    void nothingIsQueuedWithoutAConnection()
+    {
+        qputenv("KORVEX_PORT", "/nonexistent/korvex-port");
+        SerialPort offline;
+        QVERIFY(!offline.connectToMachine());
+        QVERIFY(!offline.isConnected());
+        QPointer<SerialMessage> dropped = new SerialMessage;
+        dropped->setContent(QStringLiteral("G1X1\n"));
+        offline.addMessageToWriterReader(dropped);
+        offline.addMessageStringToWriterReader(QStringLiteral("G1X2\n"));
+        QCOMPARE(offline.sendQueue()->count(), 0);
+        QTRY_VERIFY(!dropped);
+    }
+
+    void recognisedAdapters_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<bool>("hasIds");
+        QTest::addColumn<int>("vendor");
+        QTest::addColumn<int>("product");
+        QTest::addColumn<bool>("recognised");
+        QTest::newRow("CH340 driver") << "USB-SERIAL CH340" << false << 0 << 0 << true;
+        QTest::newRow("Arduino driver") << "Arduino Uno" << false << 0 << 0 << true;
+        QTest::newRow("German driver") << QStringLiteral("Serielles USB-Ger\u00e4t") << false << 0 << 0 << true;
+        QTest::newRow("other case") << "usb-serial ch340" << false << 0 << 0 << false;
+        QTest::newRow("CH340 ids on Linux") << "USB2.0-Serial" << true << 0x1a86 << 0x7523 << true;
+        QTest::newRow("Uno ids") << "" << true << 0x2341 << 0x0043 << true;
+        QTest::newRow("old Uno ids") << "" << true << 0x2341 << 0x0001 << true;
+        QTest::newRow("Uno clone ids") << "" << true << 0x2a03 << 0x0043 << true;
+        QTest::newRow("FTDI") << "FT232R USB UART" << true << 0x0403 << 0x6001 << false;
+        QTest::newRow("no ids") << "" << false << 0x1a86 << 0x7523 << false;
+    }
+    void recognisedAdapters()
+    {
+        QFETCH(QString, description);
+        QFETCH(bool, hasIds);
+        QFETCH(int, vendor);
+        QFETCH(int, product);
+        QFETCH(bool, recognised);
+        QCOMPARE(SerialPort::isRecognisedAdapter(description, hasIds, quint16(vendor), quint16(product)), recognised);
+    }
+
+    void textBeforeBannerIsHeld()
+    {
+        QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
+        m_controller->send("$100=250.000\r\n");
+        QTRY_VERIFY(reader()->rxBuffer().contains(QLatin1String("$100")));
+        QVERIFY(settings.isEmpty());
+        QVERIFY(m_controller->received().isEmpty());
+        m_controller->send(banner);
+        QTRY_COMPARE(settings.count(), 1);
+        QCOMPARE(settings.at(0).at(0).toString(), QStringLiteral("$100"));
+        QCOMPARE(settings.at(0).at(1).toString(), QStringLiteral("250.000"));
+    }
+
+    void noBannerSendsOneSoftReset()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->received(), QByteArray("\x18\n"), 7000);
+        QVERIFY(!reader()->isInitialised());
+    }
+
+    void realTimeTextsOvertake_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("overtakes");
+        QTest::newRow("feed hold") << "!\n" << true;
+        QTest::newRow("resume") << "~\n" << true;
+        QTest::newRow("status") << "?\n" << true;
+        QTest::newRow("soft reset") << QStringLiteral("\x18\n") << true;
+        QTest::newRow("query inside a line") << "G1?\n" << true;
+        QTest::newRow("ordinary") << "G1X1\n" << false;
+        QTest::newRow("vendor before any vendor answer") << "(PLV:Read)\n" << false;
+        QTest::newRow("bang without line end") << "!G1\n" << false;
+    }
+    void realTimeTextsOvertake()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, overtakes);
+        QVERIFY(bringUp());
+        m_link->addMessageStringToWriterReader(QString(119, QLatin1Char('A')) + QLatin1Char('\n'));
+        m_link->addMessageStringToWriterReader(QString(59, QLatin1Char('B')) + QLatin1Char('\n'));
+        QTRY_COMPARE(m_controller->receivedLines().size(), 1);
+        m_link->addMessageStringToWriterReader(text);
+        if (overtakes)
+            QTRY_COMPARE(m_controller->received().right(text.size()), text.toLatin1());
+        QVERIFY(answerAndSync(QByteArray()));
+        QCOMPARE(m_controller->receivedLines().size(), 1 + int(overtakes));
+    }
+
+    void answerSplitAcrossReadsCountsOnce()
+    {
+        QVERIFY(bringUp());
+        queue(QStringLiteral("G1X1F100\n"));
+        queue(QStringLiteral("G1X2\n"));
+        QVERIFY(waitForWritten({QStringLiteral("G1X1F100"), QStringLiteral("G1X2")}));
+        m_controller->send("o");
+        QTRY_COMPARE(reader()->rxBuffer(), QStringLiteral("o"));
+        QVERIFY(m_responses.isEmpty());
+        m_controller->send("k\r\n");
+        QTRY_COMPARE(m_responses, QStringList{QStringLiteral("ok")});
+        QCOMPARE(m_link->sendQueue()->count(), 1);
+    }
+
+    void statusReports_data()
+    {
+        QTest::addColumn<QByteArray>("report");
+        QTest::addColumn<QVariantList>("position");
+        QTest::newRow("idle") << QByteArray("<Idle|MPos:1.000,2.000,3.000|FS:0,0>") << QVariantList{1.f, 2.f, 3.f};
+        QTest::newRow("two values") << QByteArray("<Idle|MPos:1.000,2.000|FS:0,0>") << QVariantList{};
+        QTest::newRow("position last") << QByteArray("<Run|MPos:-4.500,6.250,-7.000>") << QVariantList{-4.5f, 6.25f, -7.f};
+        QTest::newRow("no position") << QByteArray("<Idle|WPos:1.000,2.000,3.000>") << QVariantList{};
+    }
+    void statusReports()
+    {
+        QFETCH(QByteArray, report);
+        QFETCH(QVariantList, position);
+        QVERIFY(bringUp());
+        QSignalSpy positions(reader(), &SerialPortReader::updatePosition);
+        queue(QStringLiteral("?\n"), StatusQuery)->setPriority(true);
+        QVERIFY(waitForWritten({QStringLiteral("?")}));
+        QVERIFY(answerAndSync(report + "\r\n"));
+        QCOMPARE(m_responses, QStringList{QString::fromLatin1(report)});
+        QCOMPARE(m_link->sendQueue()->count(), 0);
+        QCOMPARE(positions.count(), position.isEmpty() ? 0 : 1);
+        if (!position.isEmpty())
+            QCOMPARE(positions.at(0), position);
+        QVERIFY(answerAndSync("ok\r\n"));
+        QCOMPARE(m_responses.last(), QStringLiteral("ok"));
+    }
+
+    void errorsAreComposed_data()
+    {
+        QTest::addColumn<bool>("checkRun");
+        QTest::newRow("job") << false;
+        QTest::newRow("check run") << true;
+    }
+    void errorsAreComposed()
+    {
+        QFETCH(bool, checkRun);
+        QVERIFY(bringUp());
+        QSignalSpy tested(InfoDialog::instance(), &InfoDialog::testError);
+        queue(QStringLiteral("G1X10\n"), Ordinary, 7)->setCheckRun(checkRun);
+        QVERIFY(waitForWritten({QStringLiteral("G1X10")}));
+        QVERIFY(answerAndSync("error:22\r\n"));
+        const QString expected = QStringLiteral("Error: Feed rate has not yet been set or is undefined.\nLine:7\nGcode: G1X10\n");
+        QCOMPARE(m_responses, QStringList{QStringLiteral("error")});
+        QCOMPARE(InfoDialog::instance()->text(), checkRun ? QString() : expected);
+        QCOMPARE(tested.count(), int(checkRun));
+        if (checkRun)
+            QCOMPARE(tested.at(0).at(0).toString(), expected);
+    }
+
+    void alarms_data()
+    {
+        QTest::addColumn<bool>("withMessage");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("shown");
+        const QString hardLimit = QStringLiteral("Hard limit triggered. Machine position is likely lost due to sudden and immediate halt. Re-homing is highly recommended.");
+        QTest::newRow("attributed") << true << QByteArray("ALARM:1") << QStringLiteral("Alarm: %1\nLine:3\nGcode: G1X1\n").arg(hardLimit);
+        QTest::newRow("alone") << false << QByteArray("ALARM:1") << hardLimit;
+        QTest::newRow("no digits") << false << QByteArray("ALARM:") << QStringLiteral("no alarm");
+        QTest::newRow("unknown number") << false << QByteArray("ALARM:10") << QStringLiteral("10");
+        QTest::newRow("alarm state report") << true << QByteArray("<Alarm|MPos:0.000,0.000,0.000|FS:0,0>")
+                                            << QStringLiteral("Alarm: no alarm\nLine:3\nGcode: G1X1\n");
+    }
+    void alarms()
+    {
+        QFETCH(bool, withMessage);
+        QFETCH(QByteArray, line);
+        QFETCH(QString, shown);
+        QVERIFY(bringUp());
+        QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
+        if (withMessage) {
+            queue(QStringLiteral("G1X1\n"), Ordinary, 3);
+            QVERIFY(waitForWritten({QStringLiteral("G1X1")}));
+        }
+        QVERIFY(answerAndSync(line + "\r\n"));
+        QCOMPARE(alarm.count(), 1);
+        QCOMPARE(InfoDialog::instance()->text(), shown);
+        QVERIFY(m_responses.isEmpty());
+        QCOMPARE(m_link->sendQueue()->count(), 0);
+        QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
+    }
+
+    void settingsWrites_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QVariantList>("success");
+        QTest::addColumn<int>("updates");
+        QTest::newRow("acknowledged") << "$110=500\n" << QByteArray("ok") << QVariantList{"$110", "500\n", true} << 1;
+        QTest::newRow("refused") << "$110=500\n" << QByteArray("error:3") << QVariantList{"$110", "500\n", false} << 0;
+        QTest::newRow("list") << "$$\n" << QByteArray("ok") << QVariantList{} << 0;
+        QTest::newRow("home") << "$H\n" << QByteArray("ok") << QVariantList{} << 0;
+        QTest::newRow("jog") << "$J=G91X5F600\n" << QByteArray("ok") << QVariantList{} << 0;
+    }
+    void settingsWrites()
+    {
+        QFETCH(QString, content);
+        QFETCH(QByteArray, answer);
+        QFETCH(QVariantList, success);
+        QFETCH(int, updates);
+        QVERIFY(bringUp());
+        QSignalSpy successes(reader(), &SerialPortReader::settingsSuccess);
+        QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
+        queue(content);
+        QTRY_COMPARE(m_controller->receivedLines().size(), 1);
+        QVERIFY(answerAndSync(answer + "\r\n"));
+        QCOMPARE(successes.count(), success.isEmpty() ? 0 : 1);
+        if (!success.isEmpty())
+            QCOMPARE(successes.at(0), success);
+        QCOMPARE(settings.count(), updates + 1);   // the sync line itself is a settings line
+        if (updates)
+            QCOMPARE(settings.at(0), success.mid(0, 2));
+    }
+
+    void probeResultThenAcknowledgement()
+    {
+        QVERIFY(bringUp());
+        queue(QStringLiteral("G38.2Z-5F100\n"), Probe);
+        queue(QStringLiteral("G0Z5\n"));
+        QVERIFY(waitForWritten({QStringLiteral("G38.2Z-5F100"), QStringLiteral("G0Z5")}));
+        QVERIFY(answerAndSync("[PRB:1.000,2.000,-1.250:1]\r\nok\r\n"));
+        QCOMPARE(m_responses, (QStringList{QStringLiteral("[PRB:1.000,2.000,-1.250:1]"), QStringLiteral("ok")}));
+        QCOMPARE(m_link->sendQueue()->count(), 1);
+        QVERIFY(answerAndSync("ok\r\n"));
+        QCOMPARE(m_responses.size(), 3);
+        QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
+    }
+
+    void secondBannerEndsTheSession()
+    {
+        QVERIFY(bringUp());
+        QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
+        m_controller->send("\r\nGrbl 1.1h ['$' for");
+        QTRY_VERIFY(reader()->rxBuffer().contains(QLatin1String("for")));
+        m_controller->send(" help]\r\n");
+        QTRY_COMPARE(alarm.count(), 1);
+        QCOMPARE(InfoDialog::instance()->text(), QStringLiteral("Init Failed: Re-Unlock \n"));
+        QVERIFY(answerAndSync("[MSG:'$H'|'$X' to unlock]\r\n"));
+        QCOMPARE(alarm.count(), 1);
+    }
+
+    void badInputIsSurvived_data()
+    {
+        QTest::addColumn<QByteArray>("garbage");
+        QByteArray noise(64 * 1024, '\0');
+        QRandomGenerator random(7);
+        for (char &byte : noise)
+            byte = char(random.bounded(256));
+        noise.replace("ALARM", "alarm").replace("error", "errxr");   // noise, not an alarm
+        QTest::newRow("random bytes") << noise;
+        QTest::newRow("no line end") << QByteArray(100 * 1024, 'x');
+        QTest::newRow("overlong line") << QByteArray(20 * 1024, 'y') + "\r\n";
+        QTest::newRow("answers for nothing") << QByteArray("ok\r\nok\r\nerror:20\r\n[PRB:0,0,0:1]\r\n<Idle|MPos:0,0,0>\r\n");
+        QTest::newRow("unknown lines") << QByteArray("[MSG:hello]\r\n[VER:1.1h:]\r\n(PLV:what)\r\n>>><<<\r\n$=\r\n$a=b=c\r\n");
+        QTest::newRow("bare separators") << QByteArray("\r\r\n\n\r\n\0\0ok\r\n", 12);
+    }
+    void badInputIsSurvived()
+    {
+        QFETCH(QByteArray, garbage);
+        QVERIFY(bringUp());
+        QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
+        m_controller->send(garbage);
+        QVERIFY(answerAndSync("\r\n"));
+        QVERIFY(reader()->rxBuffer().size() <= SerialPortReader::RxBufferLimit);
+        QVERIFY(alarm.isEmpty());
+        QVERIFY(m_link->isConnected());
+        queue(QStringLiteral("G1X1F100\n"));
+        QVERIFY(waitForWritten({QStringLiteral("G1X1F100")}));
+        QVERIFY(answerAndSync("ok\r\n"));
+        QCOMPARE(m_responses, QStringList{QStringLiteral("ok")});
+        QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
+    }
+
+    void tearDownResetsAndDropsTheRest()
+    {
+        QVERIFY(bringUp());
+        for (int i = 0; i < 4; ++i)
+            m_link->addMessageStringToWriterReader(QString(59, QLatin1Char('A' + i)) + QLatin1Char('\n'));
+        QTRY_COMPARE(m_controller->receivedLines().size(), 2);
+        m_link->resetConnection(0);
+        QVERIFY(!m_link->isConnected());
+        m_controller->hangUp();   // a port error while closing is not reported
+        QTRY_VERIFY(!m_link);
+        QVERIFY(InfoDialog::instance()->text().isEmpty());
+    }
+
+    void tearDownWritesSoftReset()
+    {
+        QVERIFY(bringUp());
+        m_link->addMessageStringToWriterReader(QString(119, QLatin1Char('A')) + QLatin1Char('\n'));
+        m_link->addMessageStringToWriterReader(QString(59, QLatin1Char('B')) + QLatin1Char('\n'));
+        QTRY_COMPARE(m_controller->receivedLines().size(), 1);
+        m_link->resetConnection(0);
+        QTRY_VERIFY(!m_link);
+        QCOMPARE(m_controller->received().right(2), QByteArray("\x18\n"));
+        QVERIFY(!m_controller->received().contains('B'));
+    }
+
+    void lostPortIsReported()
+    {
+        QVERIFY(bringUp());
+        queue(QStringLiteral("G1X1F100\n"));
+        m_controller->hangUp();
+        QTRY_VERIFY(!m_link->isConnected());
+        QVERIFY(InfoDialog::instance()->text().startsWith(QLatin1String("USB connection closed ")));
+        QVERIFY(InfoDialog::instance()->text().endsWith(QLatin1Char('\n')));
+        QVERIFY(InfoDialog::instance()->text().size() > 23);
+    }
+};
+
+QTEST_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
