@@ -1,0 +1,256 @@
+#include "modes/mode_gcode.h"
+
+#include "link/gcodeserialmessage.h"
+#include "link/serialport.h"
+#include "link/stayawake.h"
+#include "modes/dialoggcodetest.h"
+#include "preview/gcoderender.h"
+#include "preview/maschine.h"
+
+#include "ui_interface.h"
+#include "ui_mode_gcode.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTextStream>
+#include <QTimer>
+#include <QtConcurrent>
+
+namespace {
+constexpr int positionPollMs = 500;
+// Reading stops at this many characters per line, so a file without line ends (a binary or a
+// sparse file) is rejected after a few kilobytes instead of being read whole into memory.
+constexpr qint64 longestLineShown = 4096;
+
+void showMessage(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+    box.exec();
+}
+}
+
+Mode_Gcode::Mode_Gcode(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::Mode_Gcode)
+    , checkDialog(new DialogGcodeTest(this))
+    , positionTimer(new QTimer(this))
+    , stayAwake(new StayAwake(this))
+{
+    ui->setupUi(this);
+    GcodeSerialMessage::registerGcodeMode(this);
+    GcodeSerialMessage::registerCheckDialog(checkDialog);
+    connect(checkDialog, &DialogGcodeTest::okSend, this, &Mode_Gcode::sendGcode, Qt::QueuedConnection);
+    connect(checkDialog, &DialogGcodeTest::abort, this, &Mode_Gcode::dontSendGcode, Qt::QueuedConnection);
+    connect(positionTimer, &QTimer::timeout, this, &Mode_Gcode::sendRequestPositionUpdate);
+    connect(&readWatcher, &QFutureWatcher<QString>::finished, this, &Mode_Gcode::finishRead, Qt::QueuedConnection);
+    connect(&sendWatcher, &QFutureWatcher<void>::finished, &sendLoop, &QEventLoop::quit);
+    Maschine::instance()->setGcodeMode(this);
+}
+
+Mode_Gcode::~Mode_Gcode()
+{
+    stopQueueing();
+    readWatcher.waitForFinished();
+    deleteMessages();
+    Maschine::instance()->setGcodeMode(nullptr);
+}
+
+void Mode_Gcode::setRender(GcodeRender *preview)
+{
+    render = preview;
+}
+
+void Mode_Gcode::on_button_file_clicked()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open file"), QDir::rootPath(),
+                                                      QStringLiteral("All files (*.*)"));
+    if (!path.isEmpty())
+        loadFile(path);
+}
+
+void Mode_Gcode::loadFile(const QString &path)
+{
+    const QFileInfo chosen(path);
+    if (chosen == currentFile && chosen.lastModified() == modificationTime && chosen.size() == currentFile.size())
+        return;
+    currentFile = chosen;
+    modificationTime = chosen.lastModified();
+    readDone = false;
+    ui->button_file->setEnabled(false);
+    readResult = QtConcurrent::run(this, &Mode_Gcode::readProgram, path);
+    readWatcher.setFuture(readResult);
+    readLoop.exec();
+    ui->button_file->setEnabled(true);
+    const QString error = readResult.result();
+    if (!error.isEmpty())
+        showMessage(QStringLiteral("File Error"), error);
+    if (render)
+        render->loadGcode(programLines, 0);
+}
+
+// Runs on a pool thread while the window waits for it; the program is touched by nobody else meanwhile.
+QString Mode_Gcode::readProgram(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return file.errorString();
+    programLines.clear();
+    QTextStream stream(&file);
+    while (!stream.atEnd()) {
+        const QString line = stream.readLine(longestLineShown);
+        if (line.size() > maxLineLength) {
+            programLines.clear();
+            return QStringLiteral("This line:") + line + QStringLiteral(" is too long max 70 chars per line");
+        }
+        programLines.append(line);
+    }
+    readDone = true;
+    return QString();
+}
+
+void Mode_Gcode::finishRead()
+{
+    readDone = true;
+    readLoop.quit();
+    readWaitLoop.quit();
+}
+
+void Mode_Gcode::startJob()
+{
+    // A read still running owns the program until it ends.
+    if (!readDone)
+        readWaitLoop.exec();
+    if (programLines.isEmpty()) {
+        refuseStartWithoutProgram();
+        return;
+    }
+    stayAwake->setAwake(true);
+    sendGcode();
+}
+
+void Mode_Gcode::sendGcode()
+{
+    started = true;
+    setInputsEnabled(false);
+    queueingCancelled = false;
+    sendWatcher.setFuture(QtConcurrent::run(this, &Mode_Gcode::queueProgram, programLines, serialport));
+    sendLoop.exec();
+}
+
+// Runs on a pool thread. The port pointer is taken once: the window may drop its own copy meanwhile,
+// but the connection object outlives this step, because reset() waits for it.
+void Mode_Gcode::queueProgram(const QStringList &lines, SerialPort *port)
+{
+    QThread *const windowThread = QCoreApplication::instance()->thread();
+    const quint32 lastLine = quint32(lines.size());
+    quint32 lineNumber = 0;
+    for (const QString &line : lines) {
+        if (queueingCancelled)
+            return;
+        auto *message = new GcodeSerialMessage;
+        message->setContent(line + QLatin1Char('\n'));
+        message->setLineNumber(++lineNumber);
+        // Marked before it is handed over: the controller may answer it before this thread runs again.
+        message->setLast(lineNumber == lastLine);
+        if (!port) {
+            message->moveToThread(windowThread);
+            messages.append(message);
+            continue;
+        }
+        if (!port->isConnected()) {
+            delete message;
+            return;
+        }
+        port->addMessageToWriterReader(message);
+    }
+}
+
+void Mode_Gcode::setProgressBar(qint64 line)
+{
+    if (programLines.isEmpty() || !interfaceUi)
+        return;
+    const int percent = int(float(line) / float(programLines.size()) * 100.0f);
+    interfaceUi->button_time->setText(QString::number(percent) + QLatin1Char('%'));
+}
+
+void Mode_Gcode::lastMsgComplete()
+{
+    setIdle();
+    stayAwake->setAwake(false);
+    showMessage(QStringLiteral("Mill"), QStringLiteral("Milling process completed"));
+    deleteMessages();
+    setInputsEnabled(true);
+}
+
+void Mode_Gcode::dontSendGcode()
+{
+    endRun();
+}
+
+void Mode_Gcode::reset()
+{
+    sendLoop.quit();
+    stopQueueing();
+    deleteMessages();
+    currentFile = QFileInfo();
+    endRun();
+}
+
+// The queueing step checks the flag before every line, so the wait is for one line at most.
+void Mode_Gcode::stopQueueing()
+{
+    queueingCancelled = true;
+    sendWatcher.waitForFinished();
+}
+
+void Mode_Gcode::deleteMessages()
+{
+    qDeleteAll(messages);
+    messages.clear();
+}
+
+void Mode_Gcode::endRun()
+{
+    setIdle();
+    stayAwake->setAwake(false);
+    setInputsEnabled(true);
+}
+
+void Mode_Gcode::setInputsEnabled(bool enabled)
+{
+    ui->input_user->setEnabled(enabled);
+    ui->button_file->setEnabled(enabled);
+}
+
+void Mode_Gcode::on_input_user_returnPressed()
+{
+    const QString command = ui->input_user->text();
+    ui->input_user->clear();
+    if (!isConnected())
+        return;
+    // A feed hold would keep the command from running.
+    serialport->addMessageStringToWriterReader(QStringLiteral("~\n"));
+    serialport->addMessageStringToWriterReader(command + QLatin1Char('\n'));
+    ui->textBrowser_2->setPlainText(command + QLatin1Char('\n') + ui->textBrowser_2->toPlainText());
+    positionTimer->start(positionPollMs);
+}
+
+void Mode_Gcode::sendRequestPositionUpdate()
+{
+    sendText(QStringLiteral("?\n"));
+}
+
+void Mode_Gcode::updatePosition(float x, float y, float z)
+{
+    ui->label_x->setText(QString::number(x, 'f', 3));
+    ui->label_y->setText(QString::number(y, 'f', 3));
+    ui->label_z->setText(QString::number(z, 'f', 3));
+    if (x == lastX && y == lastY && z == lastZ)
+        positionTimer->stop();
+    lastX = x;
+    lastY = y;
+    lastZ = z;
+}
