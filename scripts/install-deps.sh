@@ -19,3 +19,19 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+
+# Sample parts for the calculation server's tests: PrusaSlicer's shapes, taken from its package
+# without installing it (the tests skip them when this step could not run).
+prusa_samples=/var/cache/korvex-samples/prusa
+if [ ! -d "$prusa_samples/usr/share/PrusaSlicer/shapes" ]; then
+    download=$(mktemp -d)
+    if (cd "$download" && apt-get download prusa-slicer >/dev/null 2>&1 \
+            || { apt-get update >/dev/null && apt-get download prusa-slicer >/dev/null; }); then
+        mkdir -p "$prusa_samples"
+        dpkg-deb --fsys-tarfile "$download"/prusa-slicer_*.deb \
+            | tar -x -C "$prusa_samples" --wildcards './usr/share/PrusaSlicer/shapes/*'
+    else
+        echo "install-deps: could not download prusa-slicer; its sample shapes are missing" >&2
+    fi
+    rm -rf "$download"
+fi
