@@ -234,8 +234,10 @@ bool GrblSimulator::eepromBusy() const
 }
 
 // The serial interrupt: while the EEPROM is written nothing is received; real-time bytes are
-// acted on at once but only while the buffer has room (a full buffer delays them); other
-// characters beyond the 128 are lost.
+// acted on at once but only while the buffer has room (a full buffer delays them until the
+// controller has taken a character); other characters beyond the 128 are lost.
+// A suspended controller (hold, door, alarm awaiting reset) never makes room by itself, so there
+// a real-time byte is acted on even with the buffer full; otherwise "~" or 0x18 could never arrive.
 void GrblSimulator::receiveByte(char byte)
 {
     if (eepromBusy()) {
@@ -246,7 +248,7 @@ void GrblSimulator::receiveByte(char byte)
     }
     const bool full = m_receiveBuffer.size() >= ReceiveBufferSize;
     if (isRealtime(byte)) {
-        if (full)
+        if (full && !m_machine->isSuspended())
             m_deferredRealtime.append(byte);
         else
             takeRealtime(byte);

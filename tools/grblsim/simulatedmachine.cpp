@@ -102,6 +102,11 @@ bool SimulatedMachine::acceptsLine() const
     return !m_waitCondition && !m_held && !m_doorActive && m_lock != Lock::ResetRequired;
 }
 
+bool SimulatedMachine::isSuspended() const
+{
+    return m_held || m_doorActive || m_lock == Lock::ResetRequired;
+}
+
 bool SimulatedMachine::isIdle() const
 {
     return m_lock == Lock::None && m_planner.isEmpty() && !m_held && !m_doorActive && !m_homing;

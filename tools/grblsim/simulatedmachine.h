@@ -32,6 +32,7 @@ public:
 
     void powerUp();
     bool acceptsLine() const;
+    bool isSuspended() const;           // waits for "~" or a reset, takes no characters until then
     void executeLine(const QByteArray &rawLine);
     void realtime(char byte);
 
