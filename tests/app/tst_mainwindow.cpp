@@ -25,6 +25,12 @@ QPushButton *buttonOf(QWidget *parent, const char *name)
 {
     return parent->findChild<QPushButton *>(QLatin1String(name));
 }
+
+// The main page's forms reuse some object names, so start page widgets are looked up on that page.
+QPushButton *startButton(MainWindow *window, const char *name)
+{
+    return buttonOf(window->pageStack()->widget(0), name);
+}
 }
 
 class TestMainWindow : public QObject
@@ -84,7 +90,7 @@ void TestMainWindow::startSimulator()
 // itself again at once, instead of after the reader's banner timeout.
 void TestMainWindow::connectThroughSimulator(MainWindow *window, const char *button)
 {
-    QTest::mouseClick(buttonOf(window, button), Qt::LeftButton);
+    QTest::mouseClick(startButton(window, button), Qt::LeftButton);
     QCOMPARE(window->pageStack()->currentIndex(), 1);
     QVERIFY(window->connection()->isConnected());
     m_simulator->softReset();
@@ -101,11 +107,12 @@ void TestMainWindow::startsOnTheStartPage()
     QCOMPARE(window.pageStack()->currentWidget()->objectName(), QStringLiteral("page_unlock"));
     QCOMPARE(window.pageStack()->widget(1)->findChild<QWidget *>(QStringLiteral("Interface_")),
              static_cast<QWidget *>(window.mainPage()));
-    QVERIFY(!labelOf(&window, "label_logo")->pixmap(Qt::ReturnByValue).isNull());
-    QCOMPARE(labelOf(&window, "label_14")->text(), QStringLiteral("Welcome to the KORVEX Software."));
-    QCOMPARE(buttonOf(&window, "button_unlock")->text(),
+    QWidget *startPage = window.pageStack()->widget(0);
+    QVERIFY(!labelOf(startPage, "label_logo")->pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(labelOf(startPage, "label_14")->text(), QStringLiteral("Welcome to the KORVEX Software."));
+    QCOMPARE(buttonOf(startPage, "button_unlock")->text(),
              QStringLiteral("Click here to calibrate your milling machine and start milling"));
-    QCOMPARE(buttonOf(&window, "TestUnlock")->text(),
+    QCOMPARE(buttonOf(startPage, "TestUnlock")->text(),
              QStringLiteral("Test the Software or change Settings on your milling machine"));
     QVERIFY(window.connection());
     QVERIFY(!window.connection()->isConnected());
@@ -150,7 +157,7 @@ void TestMainWindow::calibrateWithoutController()
         qputenv("KORVEX_PORT", port);
 
     MainWindow window;
-    QTest::mouseClick(buttonOf(&window, "button_unlock"), Qt::LeftButton);
+    QTest::mouseClick(startButton(&window, "button_unlock"), Qt::LeftButton);
 
     QCOMPARE(window.pageStack()->currentIndex(), 0);
     QVERIFY(InfoDialog::instance()->isVisible());
@@ -158,7 +165,7 @@ void TestMainWindow::calibrateWithoutController()
     QVERIFY(!window.connection() || !window.connection()->isConnected());
 
     // A second attempt reports again, below the first report.
-    QTest::mouseClick(buttonOf(&window, "button_unlock"), Qt::LeftButton);
+    QTest::mouseClick(startButton(&window, "button_unlock"), Qt::LeftButton);
     QCOMPARE(window.pageStack()->currentIndex(), 0);
     QVERIFY(InfoDialog::instance()->text().endsWith(notFound));
     QCOMPARE(InfoDialog::instance()->text().count(notFound), 2);
@@ -167,7 +174,7 @@ void TestMainWindow::calibrateWithoutController()
 void TestMainWindow::testModeWithoutController()
 {
     MainWindow window;
-    QTest::mouseClick(buttonOf(&window, "TestUnlock"), Qt::LeftButton);
+    QTest::mouseClick(startButton(&window, "TestUnlock"), Qt::LeftButton);
 
     QCOMPARE(window.pageStack()->currentIndex(), 1);
     QVERIFY(!InfoDialog::instance()->isVisible());
@@ -235,7 +242,7 @@ void TestMainWindow::toolChangePrompt()
 void TestMainWindow::doorEventPausesTheModes()
 {
     MainWindow window;
-    QTest::mouseClick(buttonOf(&window, "TestUnlock"), Qt::LeftButton);
+    QTest::mouseClick(startButton(&window, "TestUnlock"), Qt::LeftButton);
     Q_EMIT InfoDialog::instance()->allPause();
     QVERIFY(!CheckDoorMessage::isDoorOpen());
     QTRY_VERIFY(CheckDoorMessage::isDoorOpen());
@@ -270,7 +277,7 @@ void TestMainWindow::alarmReturnsToStartPage()
     QTRY_COMPARE(m_simulator->receivedLines().count(QStringLiteral("<0x18>")), resets + 1);
 
     // The next attempt builds a fresh connection.
-    QTest::mouseClick(buttonOf(&window, "TestUnlock"), Qt::LeftButton);
+    QTest::mouseClick(startButton(&window, "TestUnlock"), Qt::LeftButton);
     QVERIFY(window.connection());
     QVERIFY(window.connection()->isConnected());
 }
