@@ -144,6 +144,24 @@ QSqlDatabase openDefaultConnection(const QString &fileName)
     return db;
 }
 
+QSqlError insertDefaultRows(const QStringList &existingTables)
+{
+    if (!existingTables.contains(QStringLiteral("stl_last_settings"))) {
+        const DefaultRows lastStlSettings{
+            "insert into stl_last_settings(infill,manual_probing,cutter_diamter,material_h,cutting_h,material_id) values(?, ?,?,?,?,?)",
+            {QVariantList{1, 1, 0.1, 10.0, 0.5, 1}}};
+        const QSqlError error = insertRows(lastStlSettings);
+        if (error.isValid())
+            return error;
+    }
+    for (const DefaultRows &table : defaultRows()) {
+        const QSqlError error = insertRows(table);
+        if (error.isValid())
+            return error;
+    }
+    return {};
+}
+
 } // namespace
 
 QString defaultDatabasePath()
@@ -177,18 +195,9 @@ QSqlError initDatabase(const QString &fileName)
             return query.lastError();
     }
 
-    if (!existingTables.contains(QStringLiteral("stl_last_settings"))) {
-        const DefaultRows lastStlSettings{
-            "insert into stl_last_settings(infill,manual_probing,cutter_diamter,material_h,cutting_h,material_id) values(?, ?,?,?,?,?)",
-            {QVariantList{1, 1, 0.1, 10.0, 0.5, 1}}};
-        const QSqlError error = insertRows(lastStlSettings);
-        if (error.isValid())
-            return error;
-    }
-    for (const DefaultRows &table : defaultRows()) {
-        const QSqlError error = insertRows(table);
-        if (error.isValid())
-            return error;
-    }
-    return {};
+    // One transaction for all default rows: a first start then writes the file once instead of once per row.
+    db.transaction();
+    const QSqlError error = insertDefaultRows(existingTables);
+    db.commit();
+    return error;
 }
