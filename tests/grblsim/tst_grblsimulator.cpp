@@ -6,6 +6,7 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -126,20 +127,53 @@ private:
 
     std::unique_ptr<GrblSimulator> m_simulator;
     std::unique_ptr<Host> m_host;
+    std::unique_ptr<QThread> m_thread;
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
     void cleanup()
     {
         m_host.reset();
+        if (m_thread) {
+            GrblSimulator *simulator = m_simulator.get();
+            QThread *home = thread();
+            QMetaObject::invokeMethod(simulator, [simulator, home] {
+                simulator->stop();
+                simulator->moveToThread(home);
+            }, Qt::BlockingQueuedConnection);
+            m_thread->quit();
+            m_thread->wait();
+            m_thread.reset();
+        }
         m_simulator.reset();
+    }
+
+    void answersEveryLineInOrder_data()
+    {
+        QTest::addColumn<bool>("baud");
+        QTest::addColumn<bool>("chunked");
+        QTest::addColumn<bool>("ownThread");
+        QTest::newRow("plain") << false << false << false;
+        QTest::newRow("115200 baud") << true << false << false;
+        QTest::newRow("chunked answers") << false << true << false;
+        QTest::newRow("own thread, baud, chunked") << true << true << true;
     }
 
     void answersEveryLineInOrder()
     {
+        QFETCH(bool, baud);
+        QFETCH(bool, chunked);
+        QFETCH(bool, ownThread);
         GrblSimulator::Options options;
-        options.logPath = m_dir.filePath(QStringLiteral("order.log"));
+        options.logPath = m_dir.filePath(QStringLiteral("order-%1.log").arg(QTest::currentDataTag()));
+        options.emulateBaud = baud;
+        options.chunkedAnswers = chunked;
         startWith(options);
+        if (ownThread) {
+            m_thread = std::make_unique<QThread>();
+            m_simulator->moveToThread(m_thread.get());
+            m_thread->start();
+        }
         // Real-time bytes leave the stream at once; their newline is an empty line of its own.
         m_host->write(QByteArray("G21\n?\nG90\n\x85\nG1X1F100\nG1X2\n~\n(comment)\nG0X0\n"));
         QVERIFY(m_host->waitForAnswers(9));
@@ -149,7 +183,13 @@ private Q_SLOTS:
         QCOMPARE(m_simulator->receivedLines(), expected);
         QFile log(options.logPath);
         QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromLatin1(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 9);
+        QCOMPARE(QString::fromLatin1(log.readAll()), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        if (baud) {                         // 346 characters of settings need 30 ms at 115200 baud
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(m_host->exchange("$$").size(), 35);
+            QVERIFY(clock.elapsed() >= 28);
+        }
     }
 
     void answersLikeGrbl_data()

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 namespace {
 // One 8N1 character at 115200 baud: ten bits.
 constexpr double ByteTimeUs = 1e6 * 10.0 / 115200.0;
+// The paced output writes what the wire sends in the next millisecond.
+constexpr qint64 WriteAheadUs = 1000;
 // Longer lines cannot come from a sane client; the controller rejects anything over 80 anyway.
 constexpr int MaxAssembledLine = 1024;
 
@@ -314,12 +317,15 @@ void GrblSimulator::logText(const QString &text)
 
 void GrblSimulator::queueAnswer(const QString &line)
 {
+    if (m_output.isEmpty())
+        m_outputWireFreeUs = std::max(m_outputWireFreeUs, nowUs());
     m_output.append(line.toLatin1() + "\r\n");
     if (!m_outputTimer->isActive() && !(m_writeNotifier && m_writeNotifier->isEnabled()))
         writeOutput();
 }
 
-// Answers leave whole, in random chunks, or paced one character time per byte.
+// Answers leave whole, in random chunks, or paced at one character time per byte. The paced wire
+// keeps its own clock, so late timers do not slow it below 115200 baud.
 void GrblSimulator::writeOutput()
 {
     if (!m_pty.isOpen() || m_output.isEmpty())
@@ -328,16 +334,16 @@ void GrblSimulator::writeOutput()
     qint64 nextDelayUs = 0;
     if (m_options.chunkedAnswers) {
         length = std::min(length, 1 + int(m_random.bounded(12)));
-        nextDelayUs = m_random.bounded(1500);
+        nextDelayUs = qint64(m_random.bounded(2)) * 1000;
     }
     if (m_options.emulateBaud) {
-        // About one millisecond of line time per write, then wait until the wire is free again.
         const qint64 now = nowUs();
-        length = std::min(length, 11);
-        m_outputWireFreeUs = std::max(m_outputWireFreeUs, now) + qint64(std::lround(length * ByteTimeUs));
-        nextDelayUs = std::max(nextDelayUs, m_outputWireFreeUs - now);
+        const int due = int(double(now + WriteAheadUs - m_outputWireFreeUs) / ByteTimeUs);
+        length = std::clamp(due, 0, length);
+        m_outputWireFreeUs += qint64(std::lround(length * ByteTimeUs));
+        nextDelayUs = std::max(nextDelayUs, std::max<qint64>(1000, m_outputWireFreeUs - WriteAheadUs - now));
     }
-    const ssize_t written = ::write(m_pty.masterFd(), m_output.constData(), size_t(length));
+    const ssize_t written = length > 0 ? ::write(m_pty.masterFd(), m_output.constData(), size_t(length)) : 0;
     if (written < 0) {
         if (errno == EAGAIN || errno == EINTR)
             m_writeNotifier->setEnabled(true);
