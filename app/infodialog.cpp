@@ -7,6 +7,8 @@ InfoDialog::InfoDialog()
     : ui(new Ui::InfoDialog)
 {
     ui->setupUi(this);
+    // It has no parent window; an unread report must not keep the program alive after the main window closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 InfoDialog::~InfoDialog() = default;
