@@ -34,6 +34,11 @@ Pcb_Settings::Pcb_Settings(QWidget *parent)
     for (QLineEdit *field : findChildren<QLineEdit *>())
         connect(field, &QLineEdit::textEdited, this, &Pcb_Settings::lineEditChanged);
     loadCurrentProfile();
+    announceGeometry();
+}
+
+void Pcb_Settings::announceGeometry()
+{
     announceSize();
     announcePosition();
     announceProbePosition();

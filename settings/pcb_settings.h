@@ -27,6 +27,9 @@ public:
     float getPCBHeight() const;
     QVector3D probePosition() const;
 
+    // Emits size, position and probe position from the current fields, so a new view starts in step.
+    void announceGeometry();
+
 Q_SIGNALS:
     void pcbPositionChanged(float x, float y, float z);
     void pcbSizeChanged(float x, float y, float z);
