@@ -1,5 +1,6 @@
 // Streams typical G1 lines through the connection to the simulated controller on a line paced like
-// 115200 baud, with motion completing at once, so the wire is the only limit. Prints the rate of
+// 115200 baud, with motion completing at once, so the wire is the only limit. The controller runs on
+// a thread of its own, as a real board works beside the host's event loop. Prints the rate of
 // character counting and, measured in the same run, of sending one line and waiting for its answer.
 #include "link/sendqueue.h"
 #include "link/serialmessage.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -117,19 +119,25 @@ int main(int argc, char *argv[])
     GrblSimulator::Options options;
     options.emulateBaud = true;
     options.motionTimeScale = 0.0;
-    GrblSimulator simulator(options);
-    if (!simulator.start()) {
+    QThread controllerThread;
+    auto *simulator = new GrblSimulator(options);
+    simulator->moveToThread(&controllerThread);
+    QObject::connect(&controllerThread, &QThread::finished, simulator, &QObject::deleteLater);
+    controllerThread.start();
+    bool started = false;
+    QMetaObject::invokeMethod(simulator, [&] { started = simulator->start(); }, Qt::BlockingQueuedConnection);
+    if (!started) {
         std::fprintf(stderr, "the simulated controller did not start\n");
         return 1;
     }
-    qputenv("KORVEX_PORT", simulator.devicePath().toLocal8Bit());
+    qputenv("KORVEX_PORT", simulator->devicePath().toLocal8Bit());
     auto *link = new SerialPort;
     link->setUnlockOnly(true);
     if (!link->connectToMachine()) {
-        std::fprintf(stderr, "cannot open %s\n", qPrintable(simulator.devicePath()));
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(simulator->devicePath()));
         return 1;
     }
-    simulator.softReset();
+    simulator->softReset();
     if (!waitFor([link] { return link->reader()->isInitialised() && link->sendQueue()->count() == 0; }, 10000)) {
         std::fprintf(stderr, "the controller did not come up\n");
         return 1;
@@ -137,7 +145,11 @@ int main(int argc, char *argv[])
     std::printf("wire limit %.0f bytes/s (115200 baud, 8N1)\n", wireLimit);
     streamWithCharacterCounting(link, countingLines);
     streamSendAndWait(link, waitingLines);
-    std::printf("receive buffer overflows: %d\n", simulator.overflowCount());
+    int overflows = 0;
+    QMetaObject::invokeMethod(simulator, [&] { overflows = simulator->overflowCount(); }, Qt::BlockingQueuedConnection);
+    std::printf("receive buffer overflows: %d\n", overflows);
     delete link;
+    controllerThread.quit();
+    controllerThread.wait();
     return 0;
 }

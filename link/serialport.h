@@ -6,6 +6,8 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#include <atomic>
+
 class MainWindow;
 class SendQueue;
 class SerialMessage;
@@ -73,7 +75,7 @@ private:
     QPointer<MainWindow> m_mainWindow;
     QMetaObject::Connection m_pageStackConnection;
     QMetaObject::Connection m_portErrorConnection;
-    bool m_connected = false;
+    std::atomic_bool m_connected{false};   // read by producers on worker threads
     bool m_unlockOnly = false;
     bool m_closing = false;
 };

@@ -1,4 +1,5 @@
 #include "app/infodialog.h"
+#include "app/mainwindow.h"
 #include "link/gcodeserialmessage.h"
 #include "link/sendqueue.h"
 #include "link/serialport.h"
@@ -6,6 +7,8 @@
 #include "tools/grblsim/grblsimulator.h"
 
 #include <QPointer>
+#include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QtConcurrent>
 #include <QtTest>
@@ -20,15 +23,26 @@ class TestLinkSimulator : public QObject
 private:
     std::unique_ptr<GrblSimulator> m_simulator;
     QPointer<SerialPort> m_link;
+    QTemporaryDir m_dataHome;
 
-    void connectTo(bool unlockOnly, const GrblSimulator::Options &options = {})
+    void startSimulator(const GrblSimulator::Options &options = {})
     {
         m_simulator = std::make_unique<GrblSimulator>(options);
         QVERIFY(m_simulator->start());
         qputenv("KORVEX_PORT", m_simulator->devicePath().toLocal8Bit());
+    }
+
+    void connectTo(bool unlockOnly, const GrblSimulator::Options &options = {})
+    {
+        startSimulator(options);
         m_link = new SerialPort;
         m_link->setUnlockOnly(unlockOnly);
         QVERIFY(m_link->connectToMachine());
+        awaitStartup();
+    }
+
+    void awaitStartup()
+    {
         // the banner printed before the port was opened went with the port's buffers
         m_simulator->softReset();
         QTRY_VERIFY(m_link->reader()->isInitialised());
@@ -71,7 +85,25 @@ private:
             loop.exec();
     }
 
+    // A main window in test mode on the simulator, streaming a long job.
+    void streamThroughMainWindow(MainWindow &window)
+    {
+        startSimulator();
+        window.on_TestUnlock_clicked();
+        m_link = window.connection();
+        QVERIFY(m_link && m_link->isConnected());
+        awaitStartup();
+        QSignalSpy progress(GcodeSerialMessage::instance(), &GcodeSerialMessage::setProgress);
+        streamFromWorker(makeJob(5000));
+        QTRY_VERIFY(progress.count() > 100);
+    }
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dataHome.isValid());
+        qputenv("XDG_DATA_HOME", m_dataHome.path().toLocal8Bit());
+    }
     void init() { InfoDialog::instance()->on_pushButton_clicked(); }
     void cleanup()
     {
@@ -186,6 +218,32 @@ private Q_SLOTS:
         QVERIFY(InfoDialog::instance()->text().startsWith(QLatin1String("USB connection closed ")));
         QVERIFY(m_link->sendQueue()->count() > 0);
         delete m_link;
+    }
+
+    void startPageMidJobResetsAndDropsTheRest()
+    {
+        MainWindow window;
+        streamThroughMainWindow(window);
+        window.showStartPage();
+        QTRY_VERIFY(!m_link);
+        QCOMPARE(window.connection(), nullptr);
+        const QStringList lines = m_simulator->receivedLines();
+        const int lastJobLine = lines.lastIndexOf(QRegularExpression(QStringLiteral("^G1")));
+        QVERIFY(lines.lastIndexOf(QStringLiteral("<0x18>")) > lastJobLine);
+        QVERIFY(jobLines().size() < 5000);
+        QVERIFY(InfoDialog::instance()->text().isEmpty());
+    }
+
+    void lostControllerReturnsToStartPage()
+    {
+        MainWindow window;
+        streamThroughMainWindow(window);
+        QCOMPARE(window.pageStack()->currentIndex(), 1);
+        m_simulator->stop();
+        QTRY_VERIFY(!m_link);
+        QCOMPARE(window.pageStack()->currentIndex(), 0);
+        QCOMPARE(window.connection(), nullptr);
+        QVERIFY(InfoDialog::instance()->text().startsWith(QLatin1String("USB connection closed ")));
     }
 
     void settingsWriteIsNotTalkedOver()
