@@ -1,0 +1,197 @@
+// The server as a program: transport, strict headers, limits, and staying up under bad input.
+#include "calcdtestserver.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+namespace {
+
+const QString examples = QStringLiteral("/usr/share/doc/gerbv/examples/");
+const QString drillFile = examples + QStringLiteral("protel-pnp/SE_SG_IF_V2.TXT");
+const QString binaryStl = QStringLiteral("/usr/share/openscad/testdata/stl/adns2610_dev_circuit_inv.stl");
+
+QByteArray goodRequest()
+{
+    return CalcdTestServer::pcbRequest(QStringLiteral("Drill"), 2, CalcdTestServer::fileText(drillFile));
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCalcdServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void helpListsEveryOption();
+    void badRequestsAnswerEmpty_data();
+    void badRequestsAnswerEmpty();
+    void oversizedRequestIsDropped();
+    void silentClientIsDroppedWhileOthersAreServed();
+    void thousandConnectionsAtOnce();
+    void calculationPastTimeLimitAnswersEmpty();
+
+private:
+    void expectStillServing(const CalcdTestServer &server);
+    QByteArray goodAnswer;
+    std::unique_ptr<CalcdTestServer> shared;
+};
+
+void TestCalcdServer::initTestCase()
+{
+    if (!QFile::exists(drillFile))
+        QSKIP("gerbv's examples are not installed");
+    shared = std::make_unique<CalcdTestServer>();
+    QVERIFY(shared->isRunning());
+    goodAnswer = shared->ask(goodRequest());
+    QVERIFY(goodAnswer.contains("Change tool bit to"));
+}
+
+void TestCalcdServer::expectStillServing(const CalcdTestServer &server)
+{
+    QVERIFY(server.isRunning());
+    QCOMPARE(server.ask(goodRequest()), goodAnswer);
+}
+
+void TestCalcdServer::helpListsEveryOption()
+{
+    QProcess help;
+    help.start(QStringLiteral(CALCD_PROGRAM), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(5000));
+    const QByteArray text = help.readAllStandardOutput();
+    for (const char *option : {"--port", "--listen", "--jobs", "--max-connections", "--idle-timeout",
+                               "--time-limit", "--tool-width", "--engrave-depth", "--tabs", "--help"})
+        QVERIFY2(text.contains(option), option);
+    QVERIFY(!text.contains("--worker"));
+}
+
+void TestCalcdServer::badRequestsAnswerEmpty_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    const QString gerber = CalcdTestServer::fileText(examples + QStringLiteral("protel-pnp/SE_SG_IF_V2.GTL"));
+    const QString drill = CalcdTestServer::fileText(drillFile);
+    const QString binaryAsText = QString::fromUtf8(fileBytes(binaryStl));
+
+    QTest::newRow("unknown first line") << QByteArray("GCODE\n5\nhello");
+    QTest::newRow("lower-case kind") << QByteArray("pcb\n1.6\nLayout\n1\nx");
+    QTest::newRow("unknown PCB part") << QByteArray("PCB\n1.6\nSilk\n1\nx");
+    QTest::newRow("thickness not a number") << QByteArray("PCB\nthick\nLayout\n1\nx");
+    QTest::newRow("length not a number") << QByteArray("PCB\n1.6\nLayout\n-1\nx");
+    QTest::newRow("overlong header line") << QByteArray("PCB\n1.") + QByteArray(100, '6');
+    QTest::newRow("STL field missing") << QByteArray("STL\n3\n3\n5\n300\n1\nabc");
+    QTest::newRow("length smaller than text")
+        << QStringLiteral("PCB\n2\nDrill\n%1\n%2").arg(drill.size() - 10).arg(drill).toUtf8();
+    QTest::newRow("text not UTF-8") << QByteArray("PCB\n1.6\nLayout\n4\n\xff\xfe\xfd\xfc");
+    for (const QString &part : {QStringLiteral("Layout"), QStringLiteral("BotLayout"), QStringLiteral("Drill"),
+                                QStringLiteral("Outline")}) {
+        QTest::addRow("empty %s", qPrintable(part)) << CalcdTestServer::pcbRequest(part, 1.6, QString());
+        QTest::addRow("binary %s", qPrintable(part)) << CalcdTestServer::pcbRequest(part, 1.6, binaryAsText);
+    }
+    QTest::newRow("truncated drill file") << CalcdTestServer::pcbRequest(QStringLiteral("Drill"), 2, drill.left(200));
+    QTest::newRow("Gerber as drill file") << CalcdTestServer::pcbRequest(QStringLiteral("Drill"), 2, gerber);
+    QTest::newRow("drill file as layout") << CalcdTestServer::pcbRequest(QStringLiteral("Layout"), 1.6, drill);
+    QTest::newRow("empty STL") << CalcdTestServer::stlRequest(QString(), 3, 5, 300, 1);
+    QTest::newRow("truncated binary STL") << CalcdTestServer::rawStlRequest(fileBytes(binaryStl).left(1000), 3, 5, 300, 1);
+    QTest::newRow("STL with bad vertex")
+        << CalcdTestServer::stlRequest(CalcdTestServer::fileText(QStringLiteral("/usr/share/openscad/testdata/stl/invalidvertex.stl")), 3, 5, 300, 1);
+    QTest::newRow("binary as STL text") << CalcdTestServer::stlRequest(binaryAsText, 3, 5, 300, 1);
+    QTest::newRow("empty DXF") << CalcdTestServer::dxfRequest(QString(), 300, 0.5, 1, 12000);
+    QTest::newRow("binary DXF") << CalcdTestServer::dxfRequest(binaryAsText, 300, 0.5, 1, 12000);
+    QTest::newRow("truncated DXF")
+        << CalcdTestServer::dxfRequest(CalcdTestServer::fileText(QStringLiteral("/usr/share/openscad/testdata/dxf/circle.dxf")).left(300), 300, 0.5, 1, 12000);
+}
+
+void TestCalcdServer::badRequestsAnswerEmpty()
+{
+    QFETCH(QByteArray, request);
+    QCOMPARE(shared->ask(request), QByteArray());
+    expectStillServing(*shared);
+}
+
+void TestCalcdServer::oversizedRequestIsDropped()
+{
+    const CalcdTestServer server;
+    const int size = 64 * 1024 * 1024 + 1;
+    QByteArray request = QStringLiteral("PCB\n1.6\nLayout\n%1\n").arg(size).toUtf8();
+    request += QByteArray(size, 'G');
+    QCOMPARE(server.ask(request), QByteArray());
+    expectStillServing(server);
+}
+
+void TestCalcdServer::silentClientIsDroppedWhileOthersAreServed()
+{
+    const CalcdTestServer server({QStringLiteral("--idle-timeout"), QStringLiteral("1")});
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(silent.waitForConnected(5000));
+    QTcpSocket lying;
+    lying.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(lying.waitForConnected(5000));
+    lying.write("PCB\n2\nDrill\n5000\nM48\n");
+    QVERIFY(lying.waitForBytesWritten(5000));
+
+    expectStillServing(server);
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(silent.waitForDisconnected(10000));
+    QVERIFY(lying.state() == QAbstractSocket::UnconnectedState || lying.waitForDisconnected(10000));
+    QVERIFY(waited.elapsed() < 5000);
+    QVERIFY(lying.readAll().isEmpty());
+}
+
+void TestCalcdServer::thousandConnectionsAtOnce()
+{
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
+    setrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 1100)
+        QSKIP("the test process may not open 1000 sockets");
+
+    const CalcdTestServer server;
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 1000; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.port());
+    }
+    for (auto &client : clients)
+        client->write("DRILL\n");
+    int closed = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (closed < 1000 && timer.elapsed() < 60000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        closed = static_cast<int>(std::count_if(clients.begin(), clients.end(), [](const auto &c) {
+            return c->state() == QAbstractSocket::UnconnectedState;
+        }));
+    }
+    QCOMPARE(closed, 1000);
+    for (auto &client : clients)
+        QVERIFY(client->readAll().isEmpty());
+    expectStillServing(server);
+}
+
+void TestCalcdServer::calculationPastTimeLimitAnswersEmpty()
+{
+    // A hair-thin cutter in hundredth-millimetre layers keeps a worker busy far past the limit.
+    const CalcdTestServer server({QStringLiteral("--time-limit"), QStringLiteral("2")});
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(server.ask(CalcdTestServer::rawStlRequest(fileBytes(binaryStl), 0.05, 5, 300, 0.01)), QByteArray());
+    QVERIFY(timer.elapsed() < 10000);
+    expectStillServing(server);
+}
+
+QTEST_GUILESS_MAIN(TestCalcdServer)
+#include "tst_calcdserver.moc"
