@@ -85,6 +85,7 @@ public:
         return m_lines.filter(answer);
     }
     QStringList lines() const { return m_lines; }
+    QSerialPort &port() { return m_port; }
 
 private:
     bool containsLineStarting(const QString &start) const
@@ -374,6 +375,23 @@ private Q_SLOTS:
         QCOMPARE(m_host->lines().mid(before, 4),
                  (QStringList{"ALARM:3", "", "Grbl 1.1h ['$' for help]", "[MSG:'$H'|'$X' to unlock]"}));
         QVERIFY(m_host->status().startsWith(QStringLiteral("<Alarm|")));
+    }
+
+    // A hung-up pseudo-terminal reads as end of file: QSerialPort reports ReadError (again on every
+    // read notification until the port is closed), not ResourceError.
+    void stopEndsTheClientsPort()
+    {
+        startWith({});
+        QSerialPort &port = m_host->port();
+        QList<QSerialPort::SerialPortError> errors;
+        connect(&port, &QSerialPort::errorOccurred, this, [&](QSerialPort::SerialPortError error) {
+            if (error == QSerialPort::NoError)
+                return;
+            errors << error;
+            port.close();
+        });
+        m_simulator->stop();
+        QTRY_COMPARE(errors, QList<QSerialPort::SerialPortError>{QSerialPort::ReadError});
     }
 
     void doorPausesUntilClosedAndResumed()

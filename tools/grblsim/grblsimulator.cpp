@@ -169,12 +169,18 @@ void GrblSimulator::softReset()
 
 void GrblSimulator::triggerHardLimit()
 {
-    inOwnThread([this] { m_machine->triggerHardLimit(); });
+    inOwnThread([this] {
+        m_machine->triggerHardLimit();
+        processInput();
+    });
 }
 
 void GrblSimulator::setDoorOpen(bool open)
 {
-    inOwnThread([this, open] { m_machine->setDoorOpen(open); });
+    inOwnThread([this, open] {
+        m_machine->setDoorOpen(open);
+        processInput();
+    });
 }
 
 void GrblSimulator::setProbeMisses(bool misses)
@@ -215,10 +221,7 @@ void GrblSimulator::deliverArrivedBytes()
         if (byte == '\n' || byte == '\r')
             processInput();
     }
-    if (m_lostInBurst > 0) {
-        logText(QStringLiteral("<receive buffer full: %1 characters lost>").arg(m_lostInBurst));
-        m_lostInBurst = 0;
-    }
+    logLosses();
     if (!m_wire.empty())
         scheduleWireTimer(m_wire.front().arrivalUs);
     processInput();
@@ -245,8 +248,7 @@ void GrblSimulator::receiveByte(char byte)
 {
     if (eepromBusy()) {
         ++m_eepromDropped;
-        logText(QStringLiteral("<EEPROM write: character 0x%1 lost>")
-                    .arg(static_cast<unsigned char>(byte), 2, 16, QLatin1Char('0')));
+        ++m_eepromLostInBurst;
         return;
     }
     const bool full = m_receiveBuffer.size() >= ReceiveBufferSize;
@@ -271,17 +273,34 @@ void GrblSimulator::takeRealtime(char byte)
     m_machine->realtime(byte);
 }
 
+void GrblSimulator::logLosses()
+{
+    if (m_lostInBurst > 0)
+        logText(QStringLiteral("<receive buffer full: %1 characters lost>").arg(m_lostInBurst));
+    if (m_eepromLostInBurst > 0)
+        logText(QStringLiteral("<EEPROM write: %1 characters lost>").arg(m_eepromLostInBurst));
+    m_lostInBurst = 0;
+    m_eepromLostInBurst = 0;
+}
+
+void GrblSimulator::takeDeferredRealtime()
+{
+    while (!m_deferredRealtime.isEmpty()
+           && (m_receiveBuffer.size() < ReceiveBufferSize || m_machine->isSuspended())) {
+        const char realtime = m_deferredRealtime.at(0);
+        m_deferredRealtime.remove(0, 1);
+        takeRealtime(realtime);
+    }
+}
+
 // The controller's main loop: takes characters out of the buffer while it can act on a line.
 void GrblSimulator::processInput()
 {
+    takeDeferredRealtime();
     while (!m_receiveBuffer.isEmpty() && m_machine->acceptsLine()) {
         const char byte = m_receiveBuffer.at(0);
         m_receiveBuffer.remove(0, 1);
-        while (!m_deferredRealtime.isEmpty() && m_receiveBuffer.size() < ReceiveBufferSize) {
-            const char realtime = m_deferredRealtime.at(0);
-            m_deferredRealtime.remove(0, 1);
-            takeRealtime(realtime);
-        }
+        takeDeferredRealtime();
         if (byte == '\n' || byte == '\r')
             completeLine();
         else if (m_line.size() < MaxAssembledLine)

@@ -78,6 +78,8 @@ private:
     void deliverArrivedBytes();
     void receiveByte(char byte);
     void takeRealtime(char byte);
+    void takeDeferredRealtime();
+    void logLosses();
     void processInput();
     void completeLine();
     void record(const QString &line);
@@ -106,7 +108,8 @@ private:
     QByteArray m_receiveBuffer;         // the controller's 128-character serial buffer
     QByteArray m_deferredRealtime;      // real-time bytes waiting for room in the receive buffer
     QByteArray m_line;                  // the line being assembled from the buffer
-    int m_lostInBurst = 0;
+    int m_lostInBurst = 0;              // losses not yet noted in the log
+    int m_eepromLostInBurst = 0;
     QByteArray m_output;                // answers not yet written to the wire
     qint64 m_outputWireFreeUs = 0;
     qint64 m_eepromBusyUntilUs = 0;

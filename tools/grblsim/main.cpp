@@ -61,7 +61,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption chunked(QStringLiteral("chunked"), QStringLiteral("Split answers into random chunks."));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed for the random chunking."), QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption surface(QStringLiteral("surface"), QStringLiteral("Probed work surface: flat, tilted or bumpy."), QStringLiteral("KIND"), QStringLiteral("flat"));
-    const QCommandLineOption surfaceZ(QStringLiteral("surface-z"), QStringLiteral("Machine Z of the surface at X0 Y0."), QStringLiteral("Z"), QStringLiteral("0"));
+    // Homing leaves the tool at machine Z0 and the host's tool probe reaches 65 mm down: a surface
+    // 20 mm below gives every probe something to touch.
+    const QCommandLineOption surfaceZ(QStringLiteral("surface-z"), QStringLiteral("Machine Z of the surface at X0 Y0 (default -20)."), QStringLiteral("Z"), QStringLiteral("-20"));
     parser.addOptions({link, log, timeScale, baud, chunked, seed, surface, surfaceZ});
     parser.process(app);
 
