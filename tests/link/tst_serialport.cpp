@@ -1,4 +1,5 @@
 #include "app/infodialog.h"
+#include "link/checkdoormessage.h"
 #include "link/sendqueue.h"
 #include "link/serialmessage.h"
 #include "link/serialport.h"
@@ -254,6 +255,28 @@ private Q_SLOTS:
             QCOMPARE(positions.at(0), position);
         QVERIFY(answerAndSync("ok\r\n"));
         QCOMPARE(m_responses.last(), QStringLiteral("ok"));
+    }
+
+    void doorReportNeedsAQuery_data()
+    {
+        QTest::addColumn<bool>("queried");
+        QTest::newRow("door query in flight") << true;
+        QTest::newRow("report nobody asked for") << false;
+    }
+    void doorReportNeedsAQuery()
+    {
+        QFETCH(bool, queried);
+        QVERIFY(bringUp());
+        CheckDoorMessage::setDoorOpen(false);
+        QSignalSpy door(CheckDoorMessage::instance(), &CheckDoorMessage::doorOpen);
+        if (queried) {
+            m_link->addMessageToWriterReader(new CheckDoorMessage);
+            QVERIFY(waitForWritten({QStringLiteral("?")}));
+        }
+        QVERIFY(answerAndSync("<Door:1|MPos:0.000,0.000,0.000|FS:0,0>\r\n"));
+        QCOMPARE(CheckDoorMessage::isDoorOpen(), queried);
+        QCOMPARE(door.count(), int(queried));
+        CheckDoorMessage::setDoorOpen(false);
     }
 
     void errorsAreComposed_data()
