@@ -15,14 +15,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QTextStream>
 #include <QTimer>
 #include <QtConcurrent>
 
 namespace {
 constexpr int positionPollMs = 500;
-// Reading stops at this many characters per line, so a file without line ends (a binary or a
-// sparse file) is rejected after a few kilobytes instead of being read whole into memory.
+// Reading stops at this many bytes per line, so a file without line ends (a binary or a sparse
+// file) is rejected after a few kilobytes instead of being read whole into memory.
 constexpr qint64 longestLineShown = 4096;
 
 void showMessage(const QString &title, const QString &text)
@@ -98,9 +97,15 @@ QString Mode_Gcode::readProgram(const QString &path)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return file.errorString();
     programLines.clear();
-    QTextStream stream(&file);
-    while (!stream.atEnd()) {
-        const QString line = stream.readLine(longestLineShown);
+    QByteArray buffer(longestLineShown, Qt::Uninitialized);
+    while (!file.atEnd()) {
+        const qint64 length = file.readLine(buffer.data(), buffer.size());
+        if (length < 0) {
+            programLines.clear();
+            return file.errorString();
+        }
+        const bool complete = length > 0 && buffer.at(int(length) - 1) == '\n';
+        const QString line = QString::fromUtf8(buffer.constData(), int(complete ? length - 1 : length));
         if (line.size() > maxLineLength) {
             programLines.clear();
             return QStringLiteral("This line:") + line + QStringLiteral(" is too long max 70 chars per line");

@@ -320,6 +320,7 @@ void TstModeGcode::badInput_data()
     QTest::newRow("empty") << "empty" << QString() << 0;
     QTest::newRow("deleted before reading") << "deleted" << "File Error/No such file or directory" << 1;
     QTest::newRow("not UTF-8") << "latin1" << QString() << 2;
+    QTest::newRow("windows line ends") << "crlf" << QString() << 3;
 }
 
 void TstModeGcode::badInput()
@@ -344,6 +345,8 @@ void TstModeGcode::badInput()
         path = writeFile(QByteArray(), kind);
     } else if (kind == QLatin1String("latin1")) {
         path = writeFile("G0X1 (\xe4\xf6\xfc)\n(\xff\xfe)\n", kind);
+    } else if (kind == QLatin1String("crlf")) {
+        path = writeFile("G0X1\r\nG0X2\r\n\r\n", kind);
     }
 
     bool windowRanDuringRead = false;
@@ -358,6 +361,8 @@ void TstModeGcode::badInput()
     else
         QVERIFY(m_boxes->texts().value(0).startsWith(errorPrefix));
     QCOMPARE(m_mode->program().size(), lines);
+    for (const QString &line : m_mode->program())
+        QVERIFY(!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')));
     QTest::qWait(100);
     QVERIFY(programLinesReceived().isEmpty());
 }
