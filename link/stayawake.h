@@ -14,6 +14,8 @@ public:
     explicit StayAwake(QObject *parent = nullptr);
     ~StayAwake() override;
 
+    bool isHeld() const { return m_fd >= 0; }
+
 public Q_SLOTS:
     void setAwake(bool awake);
 
