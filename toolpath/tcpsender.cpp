@@ -21,9 +21,8 @@ TcpSender::TcpSender(QObject *parent)
 TcpSender::~TcpSender()
 {
     // A socket closed by its destructor still signals; this object must not hear it half-destroyed.
-    const auto sockets = findChildren<QTcpSocket *>();
-    for (QTcpSocket *socket : sockets)
-        socket->disconnect(this);
+    if (m_socket)
+        m_socket->disconnect(this);
     qDeleteAll(m_queue);
 }
 
@@ -92,8 +91,12 @@ void TcpSender::connectHead()
 
 QTcpSocket *TcpSender::createSocket()
 {
-    if (m_socket)
+    // An attempt that timed out may still connect later; it must not write or answer for the next one.
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
         m_socket->deleteLater();
+    }
     auto *socket = new QTcpSocket(this);
     connect(socket, &QTcpSocket::connected, this, &TcpSender::connected);
     connect(socket, &QTcpSocket::disconnected, this, &TcpSender::disconnected);
@@ -123,17 +126,14 @@ void TcpSender::connected()
 
 void TcpSender::readyRead()
 {
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (socket)
-        m_answer += QString::fromUtf8(socket->readAll());
+    m_answer += QString::fromUtf8(m_socket->readAll());
 }
 
 void TcpSender::disconnected()
 {
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (socket != m_socket || m_queue.isEmpty())
+    if (m_queue.isEmpty())
         return;
-    m_answer += QString::fromUtf8(socket->readAll());
+    m_answer += QString::fromUtf8(m_socket->readAll());
     const QString answer = m_answer;
     m_answer.clear();
     const qint32 kind = m_queue.first()->kind();
@@ -150,9 +150,7 @@ void TcpSender::error(QAbstractSocket::SocketError er)
 {
     if (er == QAbstractSocket::RemoteHostClosedError)
         return;
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (socket)
-        reportToUser(socket->errorString() + QLatin1Char('\n'));
+    reportToUser(m_socket->errorString() + QLatin1Char('\n'));
 }
 
 void TcpSender::deliverAnswer(qint32 kind, const QString &answer)
