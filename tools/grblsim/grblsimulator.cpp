@@ -77,6 +77,7 @@ GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
     connect(m_machine, &SimulatedMachine::receiveBufferFlushed, this, [this] {
         m_receiveBuffer.clear();
         m_line.clear();
+        ++m_flushes;
     });
     m_clock.start();
 }
@@ -300,7 +301,10 @@ void GrblSimulator::processInput()
     while (!m_receiveBuffer.isEmpty() && m_machine->acceptsLine()) {
         const char byte = m_receiveBuffer.at(0);
         m_receiveBuffer.remove(0, 1);
+        const int flushes = m_flushes;
         takeDeferredRealtime();
+        if (flushes != m_flushes)
+            continue;                   // a reset came in: the byte belonged to the discarded line
         if (byte == '\n' || byte == '\r')
             completeLine();
         else if (m_line.size() < MaxAssembledLine)

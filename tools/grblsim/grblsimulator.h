@@ -96,8 +96,8 @@ private:
     PseudoTerminal m_pty;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
-    QTimer *m_wireTimer = nullptr;      // next byte due on the wire (input) or next answer byte (output)
-    QTimer *m_outputTimer = nullptr;
+    QTimer *m_wireTimer = nullptr;      // the next byte from the client is due
+    QTimer *m_outputTimer = nullptr;    // the next piece of an answer may go
     SimulatedMachine *m_machine = nullptr;
     std::unique_ptr<QFile> m_log;
     QElapsedTimer m_clock;
@@ -108,6 +108,7 @@ private:
     QByteArray m_receiveBuffer;         // the controller's 128-character serial buffer
     QByteArray m_deferredRealtime;      // real-time bytes waiting for room in the receive buffer
     QByteArray m_line;                  // the line being assembled from the buffer
+    int m_flushes = 0;                  // resets that emptied the buffer
     int m_lostInBurst = 0;              // losses not yet noted in the log
     int m_eepromLostInBurst = 0;
     QByteArray m_output;                // answers not yet written to the wire

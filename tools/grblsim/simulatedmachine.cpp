@@ -163,6 +163,7 @@ int SimulatedMachine::executeSystemCommand(const QString &line)
     if (line == QLatin1String("$X"))
         return unlock();
     if (line == QLatin1String("$$")) {
+        // Refused while moving or held, as GRBL does: printing would stall the step generation.
         if (!m_planner.isEmpty() || m_held)
             return IdleError;
         for (const QString &entry : m_settings.listing())
