@@ -18,8 +18,6 @@
 namespace {
 // The window the latest connection was attached to; later connections bind to it on construction.
 QPointer<MainWindow> knownMainWindow;
-
-const QString softReset = QString(QChar(0x18)) + QLatin1Char('\n');
 }
 
 SerialPort::SerialPort(QObject *parent)
@@ -71,6 +69,11 @@ void SerialPort::setUnlockOnly(bool unlockOnly)
 {
     m_unlockOnly = unlockOnly;
     m_unlockMessage->setUnlockOnly(unlockOnly);
+}
+
+QString SerialPort::softResetLine()
+{
+    return QString(QChar(0x18)) + QLatin1Char('\n');
 }
 
 bool SerialPort::isRecognisedAdapter(const QString &description, bool hasIds, quint16 vendorId, quint16 productId)
@@ -233,7 +236,7 @@ void SerialPort::resetConnection(int index)
 {
     if (index != 0 || m_closing)
         return;
-    addMessageStringToWriterReader(softReset);
+    addMessageStringToWriterReader(softResetLine());
     m_connected = false;
     if (m_port->isOpen())
         m_port->waitForBytesWritten(1000);

@@ -47,6 +47,9 @@ public:
     QSerialPort *port() const { return m_port; }
     QSerialPortInfo currentPort() const { return m_currentPort; }
 
+    // GRBL's soft reset (0x18) as a line of its own.
+    static QString softResetLine();
+
     // An adapter of the kind the machine's board carries, by driver description or USB ids.
     static bool isRecognisedAdapter(const QString &description, bool hasIds, quint16 vendorId, quint16 productId);
 

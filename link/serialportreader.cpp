@@ -13,7 +13,6 @@
 
 namespace {
 const QString banner = QStringLiteral("['$' for help]");
-const QString softReset = QString(QChar(0x18)) + QLatin1Char('\n');
 
 int numberAfter(QString line, const QString &prefix)
 {
@@ -62,7 +61,7 @@ void SerialPortReader::stopReading()
 
 void SerialPortReader::resetGRBL()
 {
-    m_connection->addMessageStringToWriterReader(softReset);
+    m_connection->addMessageStringToWriterReader(SerialPort::softResetLine());
 }
 
 void SerialPortReader::readData()
