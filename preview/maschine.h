@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 class SerialPort;
 class SerialPortReader;
@@ -29,19 +30,22 @@ public:
 
     SerialPort *serialPort() const { return m_serialPort; }
     SerialPortReader *reader() const { return m_reader; }
-    GcodeRender *render() const { return m_render; }
+    GcodeRender *render() const;
 
 public Q_SLOTS:
     void renderRefresh(Qt::ApplicationState state);
 
 private:
     Maschine() = default;
+    // Makes every connection whose two ends are known; safe to run after each registration.
+    void wire();
+    void wireRender();
 
     SerialPort *m_serialPort = nullptr;
     SerialPortReader *m_reader = nullptr;
     Machine_Settings *m_machineSettings = nullptr;
     Pcb_Settings *m_pcbSettings = nullptr;
-    GcodeRender *m_render = nullptr;
+    QPointer<GcodeRender> m_render;
     Mode_PCB *m_pcbMode = nullptr;
     Mode_Gcode *m_gcodeMode = nullptr;
 };

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QVector3D>
+
+#include "preview/gcoderenderhelper.h"
+#include "preview/millingtable.h"
+#include "preview/pcbrenderhelper.h"
+
+class QStackedWidget;
+class QWidget;
+class MillCamController;
+namespace Qt3DCore { class QEntity; }
+namespace Qt3DRender { class QCamera; }
+namespace Qt3DExtras { class Qt3DWindow; class QForwardRenderer; }
+
+// The 3D preview shared by all job modes: the table with its fixtures, the PCB layers and the tool
+// paths of the G-code and STL/DXF modes, drawn on demand in a Qt3D window embedded in the main page.
+class GcodeRender : public QObject
+{
+    Q_OBJECT
+public:
+    enum Target { GcodeTarget, StlTarget, OutlineTarget, DrillTarget, TopLayoutTarget, BottomLayoutTarget };
+
+    explicit GcodeRender(QObject *parent = nullptr);
+    ~GcodeRender() override;
+
+    void createWindow(QStackedWidget *stack);
+    void loadGcode(const QStringList &lines, int type);
+    bool showGcodeMode();
+    bool showPcbMode();
+    bool showStlMode();
+    bool refresh();
+
+    MillingTable *table() { return &m_table; }
+    PcbRenderHelper *pcbLayers() { return &m_pcbLayers; }
+    Gcoderenderhelper *gcodePath() { return &m_gcodePath; }
+    Gcoderenderhelper *stlPath() { return &m_stlPath; }
+    Qt3DExtras::Qt3DWindow *window() const;
+    QWidget *container() const { return m_container; }
+    Qt3DRender::QCamera *camera() const;
+    MillCamController *cameraController() const { return m_cameraController; }
+    Qt3DCore::QEntity *root() const;
+
+public Q_SLOTS:
+    void setCameraSettings(float table_x, float table_y, float gridx, float gridy);
+    void setCameraSettings(const QVector3D &position, const QVector3D &viewcenter);
+
+private:
+    void buildFrameGraph();
+    void setUpLens();
+    void placeCameraFromDatabase();
+    void addLights();
+    void addCameraController();
+
+    Gcoderenderhelper m_gcodePath;
+    PcbRenderHelper m_pcbLayers;
+    Gcoderenderhelper m_stlPath;
+    QWidget *m_container = nullptr;
+    // The window belongs to its container widget and takes the root into its own scene once shown.
+    QPointer<Qt3DExtras::Qt3DWindow> m_window;
+    QPointer<Qt3DCore::QEntity> m_root;
+    QPointer<Qt3DRender::QCamera> m_camera;
+    MillingTable m_table;
+    Qt3DExtras::QForwardRenderer *m_forwardRenderer = nullptr;
+    MillCamController *m_cameraController = nullptr;
+};
