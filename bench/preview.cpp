@@ -1,0 +1,133 @@
+// Times the preview's handling of a large program: reading the file, parsing every line and building
+// the tool path geometry, and reports lines per second and the peak resident memory.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cmath>
+#include <cstdio>
+
+#include "preview/gcoderenderhelper.h"
+#include "preview/pathgeometry.h"
+#include "toolpath/gcodeline.h"
+
+namespace {
+constexpr int LineCount = 1000000;
+
+// A program as CAM output looks: rapids, feeds, arcs of up to a quarter turn, lines continuing the
+// modal motion, comments and a few machine words.
+void writeProgram(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    QTextStream out(&file);
+    QRandomGenerator random(1);
+    double x = 0.0;
+    double y = 0.0;
+    const auto coordinate = [&random](double around) { return around + random.bounded(20.0) - 10.0; };
+    for (int line = 0; line < LineCount; ++line) {
+        const int kind = random.bounded(100);
+        if (kind < 15) {
+            x = coordinate(x);
+            y = coordinate(y);
+            out << "G0 X" << x << " Y" << y << " Z" << random.bounded(5.0) << '\n';
+        } else if (kind < 45) {
+            x = coordinate(x);
+            y = coordinate(y);
+            out << "G1 X" << x << " Y" << y << " F" << 300 + random.bounded(600) << '\n';
+        } else if (kind < 65) {
+            const bool clockwise = kind < 55;
+            const double radius = 1.0 + random.bounded(20.0);
+            const double toCentre = random.bounded(6.283185307179586);
+            const double i = radius * std::cos(toCentre);
+            const double j = radius * std::sin(toCentre);
+            const double startAngle = toCentre + M_PI;
+            const double sweep = random.bounded(M_PI / 2) * (clockwise ? -1.0 : 1.0);
+            const double cx = x + i;
+            const double cy = y + j;
+            x = cx + radius * std::cos(startAngle + sweep);
+            y = cy + radius * std::sin(startAngle + sweep);
+            out << (clockwise ? "G2 X" : "G3 X") << x << " Y" << y << " I" << i << " J" << j << '\n';
+        } else if (kind < 85) {
+            x = coordinate(x);
+            y = coordinate(y);
+            out << "X" << x << " Y" << y << '\n';
+        } else if (kind < 93) {
+            out << "(contour " << line << " pass " << random.bounded(4) << ")\n";
+        } else if (kind < 97) {
+            out << "G1 Z" << -random.bounded(2.0) << " (plunge)\n";
+        } else {
+            out << "M3 S12000\n";
+        }
+    }
+}
+
+long peakResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+void report(const char *stage, qint64 nanoseconds, int lines)
+{
+    const double seconds = nanoseconds / 1e9;
+    std::printf("%-34s %8.3f s  %12.0f lines/s\n", stage, seconds, lines / seconds);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("program.nc"));
+    writeProgram(path);
+    std::printf("program: %d lines, %lld bytes\n", LineCount, QFile(path).size());
+
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 1;
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    file.close();
+    report("read", timer.nsecsElapsed(), lines.size());
+
+    {
+        timer.restart();
+        QVector<GcodeLine> parsed;
+        parsed.reserve(lines.size());
+        for (const QString &line : qAsConst(lines)) {
+            if (!line.isEmpty())
+                parsed.append(GcodeLine(line));
+        }
+        const qint64 parseTime = timer.nsecsElapsed();
+        report("parse (GcodeLine)", parseTime, lines.size());
+
+        timer.restart();
+        PathGeometry geometry;
+        geometry.build(parsed);
+        const qint64 geometryTime = timer.nsecsElapsed();
+        report("geometry (PathGeometry)", geometryTime, lines.size());
+        report("parse + geometry", parseTime + geometryTime, lines.size());
+        std::printf("vertices: %d\n", geometry.vertexCount());
+    }
+
+    timer.restart();
+    Gcoderenderhelper helper;
+    helper.build(lines);
+    report("Gcoderenderhelper::build (both)", timer.nsecsElapsed(), lines.size());
+    std::printf("peak resident memory: %.1f MB\n", peakResidentKiB() / 1024.0);
+    return 0;
+}
