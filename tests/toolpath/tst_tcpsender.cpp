@@ -51,6 +51,7 @@ private Q_SLOTS:
     void answersAreConcatenatedAndKeptApart_data();
     void answersAreConcatenatedAndKeptApart();
     void unreachableServerDropsRequestWithoutBlockingQueue();
+    void standInAnswersFromFilesByKind();
     void requestsBehindDroppedOneStillRun();
 
 private:
@@ -195,6 +196,25 @@ void TstTcpSender::unreachableServerDropsRequestWithoutBlockingQueue()
     QCOMPARE(drills.first().first().toString(), QStringLiteral("G81\n"));
     QCOMPARE(m_server->requests().size(), 1);
     QVERIFY(m_server->requests().first().endsWith(QLatin1String("T2\n")));
+}
+
+void TstTcpSender::standInAnswersFromFilesByKind()
+{
+    QTemporaryDir answers;
+    QFile drill(answers.filePath(QStringLiteral("PCB-Drill.nc")));
+    QVERIFY(drill.open(QIODevice::WriteOnly));
+    drill.write("(Change tool bit to 0.8mm)\nG0 Z5\n");
+    drill.close();
+    m_server->setAnswerDirectory(answers.path());
+    m_server->setDefaultAnswer("default\n");
+    QSignalSpy drills(m_sender, &TcpSender::PcbDrillfileRec);
+    QSignalSpy layouts(m_sender, &TcpSender::PcbLayoutfileRec);
+
+    m_sender->enqueueRequest(TcpSender::PcbDrill, TcpSender::pcbRequestText(TcpSender::PcbDrill, 1.6f, "T1\n"));
+    m_sender->enqueueRequest(TcpSender::PcbLayout, TcpSender::pcbRequestText(TcpSender::PcbLayout, 1.6f, "G04*\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(layouts.count(), 1, 5000);
+    QCOMPARE(drills.first().first().toString(), QStringLiteral("(Change tool bit to 0.8mm)\nG0 Z5\n"));
+    QCOMPARE(layouts.first().first().toString(), QStringLiteral("default\n"));
 }
 
 void TstTcpSender::requestsBehindDroppedOneStillRun()
