@@ -5,6 +5,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 namespace {
 constexpr double TwoPi = 6.283185307179586;
@@ -76,7 +77,7 @@ PathGeometry::PathGeometry(Qt3DCore::QNode *parent)
 bool PathGeometry::build(const QVector<GcodeLine> &lines)
 {
     m_vertices.resize(0);
-    m_vertices.reserve(3 * (lines.size() + 1));
+    m_vertices.reserve(VertexBytes * (lines.size() + 1));
     m_drawPos = QVector3D();
     push(m_drawPos);
     for (; m_nextLine < lines.size(); ++m_nextLine)
@@ -174,14 +175,21 @@ QVector3D PathGeometry::toScene(const QVector3D &gcode) const
 
 void PathGeometry::push(const QVector3D &point)
 {
-    m_vertices << point.x() << point.y() << point.z();
+    const float xyz[3] = {point.x(), point.y(), point.z()};
+    m_vertices.append(reinterpret_cast<const char *>(xyz), VertexBytes);
 }
 
 void PathGeometry::upload()
 {
-    m_vertexBuffer->setData(QByteArray(reinterpret_cast<const char *>(m_vertices.constData()),
-                                       int(m_vertices.size() * sizeof(float))));
+    m_vertexBuffer->setData(m_vertices);
     m_positionAttribute->setCount(uint(vertexCount()));
+}
+
+QVector<float> PathGeometry::vertices() const
+{
+    QVector<float> floats(vertexCount() * 3);
+    std::memcpy(floats.data(), m_vertices.constData(), size_t(floats.size()) * sizeof(float));
+    return floats;
 }
 
 PathGeometry::Extent PathGeometry::cutExtent() const

@@ -28,9 +28,10 @@ public:
     explicit PathGeometry(Qt3DCore::QNode *parent = nullptr);
 
     bool build(const QVector<GcodeLine> &lines);
-    int vertexCount() const { return int(m_vertices.size() / 3); }
+    int vertexCount() const { return int(m_vertices.size() / VertexBytes); }
     Extent cutExtent() const;
-    const QVector<float> &vertices() const { return m_vertices; }
+    // x, y, z of every vertex, as uploaded to the vertex buffer.
+    QVector<float> vertices() const;
     const QVector<float> &cutVertices() const { return m_cutVertices; }
 
 private:
@@ -44,7 +45,11 @@ private:
 
     Qt3DRender::QAttribute *m_positionAttribute;
     Qt3DRender::QBuffer *m_vertexBuffer;
-    QVector<float> m_vertices;
+    static constexpr int VertexBytes = 3 * sizeof(float);
+
+    // The vertex floats are collected in the very byte array handed to the buffer, so a long
+    // program's path is held once, not twice.
+    QByteArray m_vertices;
     QVector<float> m_cutVertices;
     QVector3D m_drawPos;
     QVector3D m_machinePos;
