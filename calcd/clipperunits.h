@@ -11,7 +11,7 @@ namespace ClipperUnits {
 
 constexpr double perMm = 1e5;
 // Largest deviation of a flattened arc from the true arc.
-constexpr double arcTolerance = 0.002 * perMm;
+constexpr double arcTolerance = 0.005 * perMm;
 
 inline ClipperLib::IntPoint toInt(double xMm, double yMm)
 {

@@ -182,6 +182,9 @@ Paths Batch::drawn()
         offset.AddPaths(group.value(), ClipperLib::jtRound, ClipperLib::etOpenRound);
         Paths bands;
         offset.Execute(bands, group.key() / 2 * ClipperUnits::perMm);
+        // The offset comes out united already; a layer of one trace width needs no second pass.
+        if (filled.empty() && roundStrokes.size() == 1)
+            return bands;
         shapes.insert(shapes.end(), bands.begin(), bands.end());
     }
     return unite(shapes, {});
@@ -221,7 +224,10 @@ void Batch::applyTo(Paths *copper)
     Paths shapes = repeated(drawn());
     transform(&shapes);
     const bool clear = layer && layer->polarity == GERBV_POLARITY_CLEAR;
-    *copper = unite(*copper, shapes, clear ? ClipperLib::ctDifference : ClipperLib::ctUnion);
+    if (copper->empty() && !clear)
+        *copper = shapes;
+    else
+        *copper = unite(*copper, shapes, clear ? ClipperLib::ctDifference : ClipperLib::ctUnion);
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include "calcd/stlmesh.h"
 
 #include <cmath>
-#include <functional>
+#include <limits>
 
 namespace {
 
@@ -50,16 +50,17 @@ Row simplified(const Row &row)
 class Raster
 {
 public:
-    Raster(const StlMesh &mesh, const StlProgram::Cut &cut) : cutter(mesh, cut.diameter / 2), cut(cut)
+    Raster(const StlMesh &mesh, const StlProgram::Cut &cut) : cutter(mesh, cut.diameter / 2)
     {
         const StlMesh::Point high = mesh.maximum();
-        const double r = cut.diameter / 2;
-        x0 = -r;
-        x1 = high.x + r;
-        y0 = -r;
-        y1 = high.y + r;
+        // The raster reaches a whole cutter width beyond the part, so the cutter clears a path
+        // all round it down to the cutting depth.
+        x0 = -cut.diameter;
+        x1 = high.x + cut.diameter;
+        y0 = -cut.diameter;
+        y1 = high.y + cut.diameter;
         stepover = cut.diameter / 4;
-        step = std::max(std::min(r / 5, 0.2), 0.05);
+        step = std::max(std::min(cut.diameter / 10, 0.2), 0.05);
         while ((x1 - x0) / step * (y1 - y0) / stepover > maxSamples)
             step *= 1.5;
     }
@@ -72,7 +73,9 @@ public:
     Row row(int i, double lowest, double allowance) const
     {
         const double y = rowY(i);
-        const auto z = [&](double x) { return std::max(lowest, cutter.height(x, y, lowest) + allowance); };
+        const auto z = [&](double x) {
+            return std::max(lowest, cutter.height(x, y, std::numeric_limits<double>::lowest()) + allowance);
+        };
         Row out;
         const int count = static_cast<int>(std::ceil((x1 - x0) / step));
         Sample previous{x0, z(x0)};
@@ -94,7 +97,6 @@ public:
 
 private:
     DropCutter cutter;
-    StlProgram::Cut cut;
     double x0, x1, y0, y1, stepover, step;
 };
 
