@@ -135,10 +135,7 @@ private Q_SLOTS:
 
     void settingsListReachesTheSettingsPage()
     {
-        GrblSimulator::Options options;
-        m_simulator = std::make_unique<GrblSimulator>(options);
-        QVERIFY(m_simulator->start());
-        qputenv("KORVEX_PORT", m_simulator->devicePath().toLocal8Bit());
+        startSimulator();
         m_link = new SerialPort;
         m_link->setUnlockOnly(true);
         QVERIFY(m_link->connectToMachine());
