@@ -1,6 +1,12 @@
 #include "preview/maschine.h"
 
+#include "link/serialport.h"
+#include "link/serialportreader.h"
+#include "modes/mode_gcode.h"
+#include "modes/mode_pcb.h"
 #include "preview/gcoderender.h"
+#include "settings/machine_settings.h"
+#include "settings/pcb_settings.h"
 
 #include <QGuiApplication>
 
@@ -9,6 +15,16 @@ Maschine *Maschine::instance()
     // Lives until the process ends: connections made here outlast every page and connection object.
     static Maschine *hub = new Maschine;
     return hub;
+}
+
+SerialPort *Maschine::serialPort() const
+{
+    return m_serialPort;
+}
+
+SerialPortReader *Maschine::reader() const
+{
+    return m_reader;
 }
 
 GcodeRender *Maschine::render() const
@@ -60,7 +76,62 @@ void Maschine::setGcodeMode(Mode_Gcode *mode)
 
 void Maschine::wire()
 {
+    wireReader();
+    wireMachineSettings();
+    wirePcbSettings();
     wireRender();
+}
+
+void Maschine::wireReader()
+{
+    if (!m_reader)
+        return;
+    if (m_machineSettings) {
+        connect(m_reader, &SerialPortReader::settingsUpdate, m_machineSettings, &Machine_Settings::updateGRBLSetting,
+                Qt::UniqueConnection);
+        connect(m_reader, &SerialPortReader::settingsSuccess, m_machineSettings,
+                &Machine_Settings::successGRBLSetting, Qt::UniqueConnection);
+        connect(m_reader, &SerialPortReader::usbMessage, m_machineSettings, &Machine_Settings::getUsbKorvexMessage,
+                Qt::UniqueConnection);
+    }
+    if (m_gcodeMode)
+        connect(m_reader, &SerialPortReader::updatePosition, m_gcodeMode, &Mode_Gcode::updatePosition,
+                Qt::UniqueConnection);
+}
+
+void Maschine::wireMachineSettings()
+{
+    if (!m_machineSettings)
+        return;
+    if (m_serialPort)
+        m_machineSettings->setSerialPort(m_serialPort);
+    if (m_render) {
+        connect(m_machineSettings, &Machine_Settings::tableChanged, m_render->table(), &MillingTable::changeTable,
+                Qt::UniqueConnection);
+        connect(m_machineSettings, &Machine_Settings::tableChanged, m_render,
+                qOverload<float, float, float, float>(&GcodeRender::setCameraSettings), Qt::UniqueConnection);
+    }
+}
+
+void Maschine::wirePcbSettings()
+{
+    if (!m_pcbSettings)
+        return;
+    if (m_pcbMode)
+        m_pcbMode->setPcbSettings(m_pcbSettings);
+    if (!m_render)
+        return;
+    MillingTable *table = m_render->table();
+    PcbRenderHelper *layers = m_render->pcbLayers();
+    connect(m_pcbSettings, &Pcb_Settings::pcbSizeChanged, table, &MillingTable::changePCBSize, Qt::UniqueConnection);
+    connect(m_pcbSettings, &Pcb_Settings::pcbProbePositionChanged, table, &MillingTable::changeProbePosition,
+            Qt::UniqueConnection);
+    connect(m_pcbSettings, &Pcb_Settings::pcbPositionChanged, table, &MillingTable::changePCBPosition,
+            Qt::UniqueConnection);
+    connect(m_pcbSettings, &Pcb_Settings::pcbPositionChanged, layers, &PcbRenderHelper::pcbPositionChanged,
+            Qt::UniqueConnection);
+    connect(m_pcbSettings, &Pcb_Settings::pcbSizeChanged, layers, &PcbRenderHelper::pcbSizeChanged,
+            Qt::UniqueConnection);
 }
 
 void Maschine::wireRender()

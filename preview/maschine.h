@@ -28,8 +28,8 @@ public:
     void setPcbMode(Mode_PCB *mode);
     void setGcodeMode(Mode_Gcode *mode);
 
-    SerialPort *serialPort() const { return m_serialPort; }
-    SerialPortReader *reader() const { return m_reader; }
+    SerialPort *serialPort() const;
+    SerialPortReader *reader() const;
     GcodeRender *render() const;
 
 public Q_SLOTS:
@@ -37,15 +37,20 @@ public Q_SLOTS:
 
 private:
     Maschine() = default;
-    // Makes every connection whose two ends are known; safe to run after each registration.
+    // Makes every connection whose two ends are known. Connections are unique and hand-overs are
+    // plain setters, so running it after each registration never doubles anything.
     void wire();
+    void wireReader();
+    void wireMachineSettings();
+    void wirePcbSettings();
     void wireRender();
 
-    SerialPort *m_serialPort = nullptr;
-    SerialPortReader *m_reader = nullptr;
-    Machine_Settings *m_machineSettings = nullptr;
-    Pcb_Settings *m_pcbSettings = nullptr;
+    // Guarded: an object that goes away without unregistering must not be reached through the hub.
+    QPointer<SerialPort> m_serialPort;
+    QPointer<SerialPortReader> m_reader;
+    QPointer<Machine_Settings> m_machineSettings;
+    QPointer<Pcb_Settings> m_pcbSettings;
     QPointer<GcodeRender> m_render;
-    Mode_PCB *m_pcbMode = nullptr;
-    Mode_Gcode *m_gcodeMode = nullptr;
+    QPointer<Mode_PCB> m_pcbMode;
+    QPointer<Mode_Gcode> m_gcodeMode;
 };
