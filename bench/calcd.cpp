@@ -1,0 +1,163 @@
+// Times every request kind of korvex-calcd on the largest sample files through a real socket,
+// and measures the peak memory of the same calculation run as a worker process.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextStream>
+#include <QThread>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+struct Sample
+{
+    QString kind;
+    QString path;
+    QString header; // everything before the length, with %1 for the length and %2 after it
+};
+
+QString fileText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    QTextStream in(&file);
+    QString text;
+    while (!in.atEnd())
+        text += in.readLine() + QLatin1Char('\n');
+    return text;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString largest(const QString &directory, const QString &pattern)
+{
+    const QFileInfoList files = QDir(directory).entryInfoList({pattern}, QDir::Files, QDir::Size);
+    return files.isEmpty() ? QString() : files.first().filePath();
+}
+
+QByteArray request(const Sample &sample)
+{
+    if (sample.kind == QLatin1String("STL")) {
+        const QByteArray bytes = fileBytes(sample.path);
+        return QStringLiteral("STL\n%1\n2\n5\n300\n1\n0\n").arg(bytes.size()).toUtf8() + bytes;
+    }
+    const QString text = fileText(sample.path);
+    return sample.header.arg(text.size()).toUtf8() + text.toUtf8();
+}
+
+double ask(quint16 port, const QByteArray &data, qint64 *answerBytes)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.waitForConnected(5000);
+    socket.write(data);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(300000))
+        answer += socket.readAll();
+    answer += socket.readAll();
+    *answerBytes = answer.size();
+    return timer.nsecsElapsed() / 1e9;
+}
+
+struct WorkerUsage
+{
+    double peakMiB = -1;
+    double cpuSeconds = -1;
+};
+
+// Peak resident memory and processor time of the calculation run on its own as a worker: the
+// wall time through the socket depends on how busy the computer is, these do not.
+WorkerUsage workerUsage(const QByteArray &data)
+{
+    QFile input(QDir::temp().filePath(QStringLiteral("korvex-bench-calcd.req")));
+    if (!input.open(QIODevice::WriteOnly) || input.write(data) != data.size())
+        return {};
+    input.close();
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!freopen(QFile::encodeName(input.fileName()).constData(), "r", stdin) || !freopen("/dev/null", "w", stdout)
+            || !freopen("/dev/null", "w", stderr))
+            _exit(1);
+        execl(CALCD_PROGRAM, CALCD_PROGRAM, "--worker", static_cast<char *>(nullptr));
+        _exit(1);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    input.remove();
+    const auto seconds = [](const timeval &t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {usage.ru_maxrss / 1024.0, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString gerbv = QStringLiteral("/usr/share/doc/gerbv/examples/");
+    const QString protel = gerbv + QStringLiteral("protel-pnp/SE_SG_IF_V2.");
+    const QString prusa = QStringLiteral("/var/cache/korvex-samples/prusa/usr/share/PrusaSlicer/shapes");
+    const QString pcb = QStringLiteral("PCB\n%3\n%4\n%1\n");
+    const QList<Sample> samples{
+        {QStringLiteral("Layout"), protel + QStringLiteral("GTL"), pcb.arg(QStringLiteral("%1"), QStringLiteral("1.6"), QStringLiteral("Layout"))},
+        {QStringLiteral("BotLayout"), protel + QStringLiteral("GBL"), pcb.arg(QStringLiteral("%1"), QStringLiteral("1.6"), QStringLiteral("BotLayout"))},
+        {QStringLiteral("Drill"), protel + QStringLiteral("TXT"), pcb.arg(QStringLiteral("%1"), QStringLiteral("2"), QStringLiteral("Drill"))},
+        {QStringLiteral("Outline"), protel + QStringLiteral("GM1"), pcb.arg(QStringLiteral("%1"), QStringLiteral("1.8"), QStringLiteral("Outline"))},
+        {QStringLiteral("Layout"), gerbv + QStringLiteral("hellboard/hellboard.front.gbr"), pcb.arg(QStringLiteral("%1"), QStringLiteral("1.6"), QStringLiteral("Layout"))},
+        {QStringLiteral("STL"), largest(prusa, QStringLiteral("*.stl")), QString()},
+        {QStringLiteral("STL"), QStringLiteral("/usr/share/openscad/testdata/stl/adns2610_dev_circuit_inv.stl"), QString()},
+        {QStringLiteral("DXF"), largest(QStringLiteral("/usr/share/openscad/testdata/dxf"), QStringLiteral("*.dxf")), QStringLiteral("DXF\n%1\n300\n0\n0.5\n1\n12000\n")},
+        {QStringLiteral("DXF"), QStringLiteral("/usr/share/librecad/library/elektro/meter-iso/Tube-CRT-RGB.dxf"), QStringLiteral("DXF\n%1\n300\n0\n0.5\n1\n12000\n")}};
+
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QProcess server;
+    server.start(QStringLiteral(CALCD_PROGRAM), {QStringLiteral("--port"), QString::number(port)});
+    if (!server.waitForStarted(5000))
+        return 1;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100))
+            break;
+        QThread::msleep(20);
+    }
+
+    std::printf("%-10s %-30s %10s %10s %11s %10s\n", "kind", "file", "s/request", "cpu s", "answer kB", "peak MiB");
+    for (const Sample &sample : samples) {
+        if (sample.path.isEmpty() || !QFile::exists(sample.path)) {
+            std::printf("%-10s %-30s skipped: sample file missing\n", qPrintable(sample.kind), qPrintable(sample.path));
+            continue;
+        }
+        const QByteArray data = request(sample);
+        qint64 answerBytes = 0;
+        const double seconds = ask(port, data, &answerBytes);
+        const WorkerUsage usage = workerUsage(data);
+        std::printf("%-10s %-30s %10.3f %10.3f %11.1f %10.1f\n", qPrintable(sample.kind),
+                    qPrintable(QFileInfo(sample.path).fileName()), seconds, usage.cpuSeconds, answerBytes / 1024.0,
+                    usage.peakMiB);
+    }
+    server.kill();
+    server.waitForFinished(5000);
+    return 0;
+}
