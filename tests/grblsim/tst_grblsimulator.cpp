@@ -377,8 +377,8 @@ private Q_SLOTS:
         QVERIFY(m_host->status().startsWith(QStringLiteral("<Alarm|")));
     }
 
-    // A hung-up pseudo-terminal reads as end of file: QSerialPort reports ReadError (again on every
-    // read notification until the port is closed), not ResourceError.
+    // A hung-up pseudo-terminal gives QSerialPort a ReadError or a ResourceError, repeated on every
+    // read notification until the port is closed.
     void stopEndsTheClientsPort()
     {
         startWith({});
@@ -391,7 +391,8 @@ private Q_SLOTS:
             port.close();
         });
         m_simulator->stop();
-        QTRY_COMPARE(errors, QList<QSerialPort::SerialPortError>{QSerialPort::ReadError});
+        QTRY_COMPARE(errors.size(), 1);
+        QVERIFY(errors.first() == QSerialPort::ReadError || errors.first() == QSerialPort::ResourceError);
     }
 
     void doorPausesUntilClosedAndResumed()

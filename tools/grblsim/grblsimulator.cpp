@@ -51,6 +51,7 @@ GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
     , m_options(options)
     , m_wireTimer(new QTimer(this))
     , m_outputTimer(new QTimer(this))
+    , m_bootTimer(new QTimer(this))
     , m_random(options.seed)
 {
     if (m_options.eepromWriteMs < 0)
@@ -61,6 +62,7 @@ GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
     m_outputTimer->setTimerType(Qt::PreciseTimer);
     connect(m_wireTimer, &QTimer::timeout, this, &GrblSimulator::deliverArrivedBytes);
     connect(m_outputTimer, &QTimer::timeout, this, &GrblSimulator::writeOutput);
+    m_bootTimer->setSingleShot(true);
 
     SimulatedMachine::Config config;
     config.timeScale = m_options.motionTimeScale;
@@ -109,16 +111,52 @@ bool GrblSimulator::start()
     m_writeNotifier = new QSocketNotifier(m_pty.masterFd(), QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &GrblSimulator::writeOutput);
-    m_machine->powerUp();
+    const int openWatch = m_pty.watchOpens();
+    if (openWatch < 0) {
+        m_machine->powerUp();
+        return true;
+    }
+    m_openNotifier = new QSocketNotifier(openWatch, QSocketNotifier::Read, this);
+    connect(m_openNotifier, &QSocketNotifier::activated, this, &GrblSimulator::restartOnOpen);
+    connect(m_bootTimer, &QTimer::timeout, m_machine, &SimulatedMachine::powerUp, Qt::UniqueConnection);
     return true;
+}
+
+// What was on its way in either direction is lost with the restart.
+void GrblSimulator::restartOnOpen()
+{
+    if (m_pty.takeOpenEvents() == 0)
+        return;
+    discardInput();
+    m_output.clear();
+    m_outputTimer->stop();
+    m_pty.discardUnreadOutput();
+    m_machine->restart();
+    m_bootTimer->start(m_options.bootMs);
+}
+
+void GrblSimulator::discardInput()
+{
+    char chunk[4096];
+    while (::read(m_pty.masterFd(), chunk, sizeof chunk) > 0) {
+    }
+    m_wire.clear();
+    m_wireTimer->stop();
+    m_receiveBuffer.clear();
+    m_deferredRealtime.clear();
+    m_line.clear();
+    ++m_flushes;
 }
 
 void GrblSimulator::stop()
 {
     delete m_readNotifier;
     delete m_writeNotifier;
+    delete m_openNotifier;
     m_readNotifier = nullptr;
     m_writeNotifier = nullptr;
+    m_openNotifier = nullptr;
+    m_bootTimer->stop();
     m_wireTimer->stop();
     m_outputTimer->stop();
     m_pty.close();
@@ -247,6 +285,10 @@ bool GrblSimulator::eepromBusy() const
 // a real-time byte is acted on even with the buffer full; otherwise "~" or 0x18 could never arrive.
 void GrblSimulator::receiveByte(char byte)
 {
+    if (m_bootTimer->isActive()) {
+        ++m_bootLostInBurst;
+        return;
+    }
     if (eepromBusy()) {
         ++m_eepromDropped;
         ++m_eepromLostInBurst;
@@ -280,8 +322,11 @@ void GrblSimulator::logLosses()
         logText(QStringLiteral("<receive buffer full: %1 characters lost>").arg(m_lostInBurst));
     if (m_eepromLostInBurst > 0)
         logText(QStringLiteral("<EEPROM write: %1 characters lost>").arg(m_eepromLostInBurst));
+    if (m_bootLostInBurst > 0)
+        logText(QStringLiteral("<starting: %1 characters lost>").arg(m_bootLostInBurst));
     m_lostInBurst = 0;
     m_eepromLostInBurst = 0;
+    m_bootLostInBurst = 0;
 }
 
 void GrblSimulator::takeDeferredRealtime()

@@ -42,6 +42,7 @@ public:
         Surface surface = Surface::Flat;
         double surfaceZ = 0.0;          // height of the simulated work surface at X0 Y0 (machine Z)
         int eepromWriteMs = -1;         // how long a settings write ignores the serial port; -1: 5 ms, 30 ms with emulateBaud
+        int bootMs = 50;                // from a client opening the device to the banner
     };
 
     static constexpr int ReceiveBufferSize = 128;
@@ -50,7 +51,10 @@ public:
     explicit GrblSimulator(const Options &options, QObject *parent = nullptr);
     ~GrblSimulator() override;
 
-    bool start();                       // opens the pty pair and prints the banner
+    // Opens the pty pair. Like an Arduino-based board, which restarts when a host opens its port,
+    // the controller restarts on every open of the device and prints its banner bootMs later.
+    // (Only where opens cannot be watched is the banner printed at once.)
+    bool start();
     void stop();                        // closes the master side: the client sees its port fail
     QString devicePath() const;         // the slave device (or linkPath when set)
     QString errorString() const { return m_error; }
@@ -75,6 +79,8 @@ private:
     };
 
     void readMaster();
+    void restartOnOpen();
+    void discardInput();
     void deliverArrivedBytes();
     void receiveByte(char byte);
     void takeRealtime(char byte);
@@ -96,6 +102,8 @@ private:
     PseudoTerminal m_pty;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
+    QSocketNotifier *m_openNotifier = nullptr;
+    QTimer *m_bootTimer = nullptr;      // the board is starting: input is ignored
     QTimer *m_wireTimer = nullptr;      // the next byte from the client is due
     QTimer *m_outputTimer = nullptr;    // the next piece of an answer may go
     SimulatedMachine *m_machine = nullptr;
@@ -111,6 +119,7 @@ private:
     int m_flushes = 0;                  // resets that emptied the buffer
     int m_lostInBurst = 0;              // losses not yet noted in the log
     int m_eepromLostInBurst = 0;
+    int m_bootLostInBurst = 0;
     QByteArray m_output;                // answers not yet written to the wire
     qint64 m_outputWireFreeUs = 0;
     qint64 m_eepromBusyUntilUs = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -56,8 +57,11 @@ void PseudoTerminal::close()
         ::close(m_master);
     if (m_slave >= 0)
         ::close(m_slave);
+    if (m_openWatch >= 0)
+        ::close(m_openWatch);
     m_master = -1;
     m_slave = -1;
+    m_openWatch = -1;
 }
 
 bool PseudoTerminal::makeLink(const QString &linkPath, QString *error)
@@ -69,4 +73,38 @@ bool PseudoTerminal::makeLink(const QString &linkPath, QString *error)
     }
     m_linkPath = linkPath;
     return true;
+}
+
+int PseudoTerminal::watchOpens()
+{
+    if (m_openWatch >= 0)
+        return m_openWatch;
+    m_openWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_openWatch >= 0 && inotify_add_watch(m_openWatch, m_slavePath.toLocal8Bit().constData(), IN_OPEN) < 0) {
+        ::close(m_openWatch);
+        m_openWatch = -1;
+    }
+    return m_openWatch;
+}
+
+int PseudoTerminal::takeOpenEvents()
+{
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t length;
+    while ((length = ::read(m_openWatch, buffer, sizeof buffer)) > 0) {
+        for (ssize_t offset = 0; offset < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+            if (event->mask & IN_OPEN)
+                ++opens;
+            offset += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    return opens;
+}
+
+void PseudoTerminal::discardUnreadOutput()
+{
+    if (m_slave >= 0)
+        tcflush(m_slave, TCIFLUSH);
 }

@@ -21,9 +21,15 @@ public:
     // A symbolic link to the slave, removed again on close().
     bool makeLink(const QString &linkPath, QString *error);
 
+    // A descriptor that becomes readable when someone opens the slave (-1 if that cannot be watched).
+    int watchOpens();
+    int takeOpenEvents();               // how many opens happened since the last call
+    void discardUnreadOutput();         // what the master wrote and no client has read yet
+
 private:
     int m_master = -1;
     int m_slave = -1;
+    int m_openWatch = -1;
     QString m_slavePath;
     QString m_linkPath;
 };

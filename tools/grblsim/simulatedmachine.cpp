@@ -91,6 +91,23 @@ void SimulatedMachine::powerUp()
     printBanner();
 }
 
+void SimulatedMachine::restart()
+{
+    abandonWaiting();
+    m_planner.stop(nowUs());
+    m_planner.setPosition(Axes{});
+    m_plannedPosition = Axes{};
+    refreshMotion();
+    m_lock = Lock::None;
+    m_held = false;
+    m_homing = false;
+    m_checkMode = false;
+    m_doorActive = false;
+    m_modal = Modal{};
+    m_g92Offset = Axes{};
+    m_reportCounter = 0;
+}
+
 void SimulatedMachine::printBanner()
 {
     emit answer(QString());

@@ -31,6 +31,7 @@ public:
     explicit SimulatedMachine(const Config &config, QObject *parent = nullptr);
 
     void powerUp();
+    void restart();                     // power lost: state and position gone, settings kept
     bool acceptsLine() const;
     bool isSuspended() const;           // waits for "~" or a reset, takes no characters until then
     void executeLine(const QByteArray &rawLine);
