@@ -377,6 +377,21 @@ private Q_SLOTS:
         QVERIFY(m_host->status().startsWith(QStringLiteral("<Alarm|")));
     }
 
+    // Like an Arduino board, the controller restarts on every open: one banner each time, even for a
+    // host that clears its buffers right after opening, and the position is gone.
+    void openingTheDeviceRestartsTheBoard()
+    {
+        startWith({});
+        QCOMPARE(m_host->exchange("G0X5"), QStringList{"ok"});
+        m_host.reset();
+        m_host = std::make_unique<Host>();
+        QVERIFY(m_host->open(m_simulator->devicePath()));
+        m_host->port().clear();
+        QVERIFY(m_host->waitForLine(QStringLiteral("Grbl 1.1h")));
+        QCOMPARE(m_host->status(), QStringLiteral("<Idle|MPos:0.000,0.000,0.000|FS:0,0|WCO:0.000,0.000,0.000>"));
+        QCOMPARE(m_host->lines().filter(QStringLiteral("Grbl 1.1h")).size(), 1);
+    }
+
     // A hung-up pseudo-terminal gives QSerialPort a ReadError or a ResourceError, repeated on every
     // read notification until the port is closed.
     void stopEndsTheClientsPort()
