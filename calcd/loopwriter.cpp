@@ -5,18 +5,27 @@
 
 #include <QVector>
 
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double stripHeight = 5.0;
+
+} // namespace
+
 void LoopWriter::write(ClipperLib::Paths loops, double depth)
 {
-    QVector<QPointF> starts;
-    for (const ClipperLib::Path &loop : loops)
-        starts.append(ClipperUnits::toMm(loop.front()));
-    while (!loops.empty()) {
-        const int next = PathOrder::nearest(starts, position);
-        ClipperLib::Path loop = loops[next];
-        loops[next] = loops.back();
-        loops.pop_back();
-        starts[next] = starts.last();
-        starts.removeLast();
+    // Boards carry thousands of loops: they are taken strip by strip across the board, back and
+    // forth, which keeps travel short without comparing every loop with every other.
+    const auto key = [](const ClipperLib::Path &loop) {
+        const QPointF start = ClipperUnits::toMm(loop.front());
+        const int strip = static_cast<int>(std::floor(start.y() / stripHeight));
+        return std::make_pair(strip, strip % 2 == 0 ? start.x() : -start.x());
+    };
+    std::sort(loops.begin(), loops.end(),
+              [&key](const ClipperLib::Path &a, const ClipperLib::Path &b) { return key(a) < key(b); });
+    for (ClipperLib::Path &loop : loops) {
         QVector<QPointF> vertices;
         for (const ClipperLib::IntPoint &p : loop)
             vertices.append(ClipperUnits::toMm(p));

@@ -8,7 +8,7 @@
 #include <QPointF>
 
 // Writes closed loops (Clipper units) as engraving moves: each loop entered at its vertex
-// nearest to where the tool is, the loops taken nearest first.
+// nearest to where the tool is.
 class LoopWriter
 {
 public:
