@@ -63,6 +63,8 @@ void TstInterface::cleanup()
 {
     delete m_boxes;
     m_window.reset();
+    // The preview hands its 3D window to the event loop for deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QPushButton *TstInterface::button(const char *name) const
