@@ -112,6 +112,9 @@ CalcRequest::State CalcRequest::parseHeaderLines(const QList<QByteArray> &lines,
 
 CalcRequest::State CalcRequest::parseBody(const QByteArray &body)
 {
+    // A character takes at least one byte: no need to look at a body shorter than declared.
+    if (body.size() < declaredLength)
+        return State::Incomplete;
     const qint64 units = utf16Units(body);
     const bool rawStlLength = kind == Stl && body.size() == declaredLength;
     if (units < declaredLength && !rawStlLength)
