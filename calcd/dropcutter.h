@@ -18,12 +18,15 @@ public:
 
 private:
     double triangleHeight(const StlMesh::Triangle &t, double x, double y) const;
-    qint64 cellKey(int i, int j) const { return (static_cast<qint64>(i) << 32) ^ static_cast<quint32>(j); }
+    static quint64 cellKey(int i, int j)
+    {
+        return (static_cast<quint64>(static_cast<quint32>(i)) << 32) | static_cast<quint32>(j);
+    }
 
     const StlMesh &mesh;
     double radius;
     double cellSize;
-    QHash<qint64, QVector<int>> cells;
+    QHash<quint64, QVector<int>> cells;
 };
 
 #endif
