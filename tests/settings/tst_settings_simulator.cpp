@@ -46,8 +46,10 @@ private:
         connect(reader, &SerialPortReader::settingsSuccess, m_page.get(), &Machine_Settings::successGRBLSetting, Qt::UniqueConnection);
         connect(reader, &SerialPortReader::usbMessage, m_page.get(), &Machine_Settings::getUsbKorvexMessage, Qt::UniqueConnection);
         m_page->setSerialPort(m_link);
-        // the banner printed before the port was opened went with the port's buffers
-        m_simulator->softReset();
+        // The board announces itself when its port is opened; a banner printed earlier went with the
+        // port's buffers, and a reset makes it announce itself again.
+        if (!QTest::qWaitFor([this] { return m_link->reader()->isInitialised(); }, 1000))
+            m_simulator->softReset();
         QTRY_VERIFY(m_link->reader()->isInitialised());
         awaitQuiet();
         markReceived();
