@@ -90,11 +90,17 @@ int main(int argc, char *argv[])
     port.setUnlockOnly(true);
     if (!port.connectToMachine())
         return 1;
-    simulator.softReset();
+    // The board announces itself when its port is opened; should that banner be lost, a reset repeats it.
     QElapsedTimer waitForStartup;
     waitForStartup.start();
-    while (!simulator.receivedLines().contains(QStringLiteral("$$")) && waitForStartup.elapsed() < 10000)
+    bool resetSent = false;
+    while (!simulator.receivedLines().contains(QStringLiteral("$$")) && waitForStartup.elapsed() < 10000) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (!resetSent && waitForStartup.elapsed() > 2000) {
+            simulator.softReset();
+            resetSent = true;
+        }
+    }
 
     GcodeRender render;
     Mode_Gcode mode;
