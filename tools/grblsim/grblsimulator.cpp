@@ -203,7 +203,19 @@ QString GrblSimulator::setting(int number) const
 
 void GrblSimulator::softReset()
 {
-    inOwnThread([this] { takeRealtime(0x18); });
+    inOwnThread([this] {
+        // An open not yet noticed restarts the board first; a reset during its boot just ends the
+        // boot, so the host sees one banner.
+        if (m_openNotifier)
+            restartOnOpen();
+        if (!m_bootTimer->isActive()) {
+            takeRealtime(0x18);
+            return;
+        }
+        m_bootTimer->stop();
+        record(realtimeNote(0x18));
+        m_machine->powerUp();
+    });
 }
 
 void GrblSimulator::triggerHardLimit()
