@@ -137,7 +137,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot open %s\n", qPrintable(simulator->devicePath()));
         return 1;
     }
-    simulator->softReset();
+    // A board restarts when its port is opened; a banner printed before the open went with the port's buffers.
+    if (!waitFor([link] { return link->reader()->isInitialised(); }, 1000))
+        simulator->softReset();
     if (!waitFor([link] { return link->reader()->isInitialised() && link->sendQueue()->count() == 0; }, 10000)) {
         std::fprintf(stderr, "the controller did not come up\n");
         return 1;

@@ -230,6 +230,24 @@ void SendQueue::clear()
         followQueueWithStayAwake();
 }
 
+void SendQueue::dropWaitingLines()
+{
+    QList<SerialMessage *> dropped;
+    {
+        QMutexLocker lock(&m_lock);
+        for (auto it = m_sendQueue.begin(); it != m_sendQueue.end();) {
+            if ((*it)->isSent() || (*it)->isPriority()) {
+                ++it;
+            } else {
+                dropped << *it;
+                it = m_sendQueue.erase(it);
+            }
+        }
+    }
+    for (SerialMessage *message : qAsConst(dropped))
+        release(message);
+}
+
 bool SendQueue::isVendorConfirmed() const
 {
     QMutexLocker lock(&m_lock);

@@ -33,6 +33,8 @@ public:
 
     // Drops every queued message unwritten and returns to the initial state.
     void clear();
+    // Drops the ordinary lines not yet written; priority lines (a soft reset) still go out.
+    void dropWaitingLines();
 
     bool isVendorConfirmed() const;
     int sendBudget() const;

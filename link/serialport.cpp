@@ -236,14 +236,16 @@ void SerialPort::resetConnection(int index)
 {
     if (index != 0 || m_closing)
         return;
+    // Whatever the controller prints after the reset (its banner) belongs to no one any more.
+    m_reader->stopReading();
     addMessageStringToWriterReader(softResetLine());
     m_connected = false;
+    // The connection lives on until its deletion comes round; nothing of the job may follow the reset.
+    m_sendQueue->dropWaitingLines();
     if (m_port->isOpen())
         m_port->waitForBytesWritten(1000);
     disconnect(m_pageStackConnection);
     disconnect(m_portErrorConnection);
-    // Whatever the controller prints after the reset belongs to no one any more.
-    m_reader->stopReading();
     if (m_mainWindow)
         m_mainWindow->forgetConnection(nullptr);
     m_closing = true;
