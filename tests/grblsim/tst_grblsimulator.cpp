@@ -359,6 +359,58 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() >= 150);
     }
 
+    void syncedLinesWaitForTheMotion_data()
+    {
+        QTest::addColumn<QByteArray>("before");     // sent while idle
+        QTest::addColumn<QByteArray>("line");       // streamed behind a 300 ms move, followed by "$$"
+        QTest::addColumn<bool>("waits");
+        QTest::newRow("coolant on") << QByteArray() << QByteArray("M8") << true;
+        QTest::newRow("coolant already on") << QByteArray("M8") << QByteArray("M8") << false;
+        QTest::newRow("coolant off") << QByteArray("M7") << QByteArray("M9") << true;
+        QTest::newRow("spindle on") << QByteArray() << QByteArray("M3S1000") << true;
+        QTest::newRow("spindle already off") << QByteArray() << QByteArray("M5") << false;
+        QTest::newRow("spindle speed only") << QByteArray() << QByteArray("S500") << false;
+        QTest::newRow("dwell") << QByteArray() << QByteArray("G4P0") << true;
+        QTest::newRow("work offset") << QByteArray() << QByteArray("G10L20P1X0") << true;
+        QTest::newRow("stored position") << QByteArray() << QByteArray("G28.1") << true;
+    }
+
+    // A line that waits for the motion is answered when the head has arrived; "$$" behind it in the
+    // receive buffer then finds the machine idle. Lines that do not wait leave "$$" to meet the move.
+    void syncedLinesWaitForTheMotion()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, line);
+        QFETCH(bool, waits);
+        GrblSimulator::Options options;
+        options.motionTimeScale = 0.05;     // G0X50 at the default 500 mm/min: 300 ms
+        startWith(options);
+        if (!before.isEmpty())
+            QCOMPARE(m_host->exchange(before), QStringList{"ok"});
+        const int answered = m_host->answerCount();
+        QElapsedTimer clock;
+        clock.start();
+        m_host->write("G0X50\n" + line + "\n$$\n");
+        QVERIFY(m_host->waitForAnswers(answered + 1));
+        if (waits) {                        // real-time bytes are still served meanwhile
+            m_host->write("?");
+            QVERIFY(m_host->waitForLine(QStringLiteral("<Run|")));
+            QCOMPARE(m_host->answerCount(), answered + 1);
+        }
+        QVERIFY(m_host->waitForAnswers(answered + 2));
+        const qint64 answeredAfter = clock.elapsed();
+        QVERIFY(m_host->waitForAnswers(answered + 3));
+        const QStringList answers = m_host->answers().mid(answered);
+        if (!waits) {
+            QVERIFY2(answeredAfter < 250, qPrintable(QString::number(answeredAfter)));
+            QCOMPARE(answers, (QStringList{"ok", "ok", "error:8"}));
+            return;
+        }
+        QVERIFY2(answeredAfter >= 290, qPrintable(QString::number(answeredAfter)));
+        QCOMPARE(answers, (QStringList{"ok", "ok", "ok"}));
+        QCOMPARE(m_host->lines().filter(QRegularExpression(QStringLiteral("^\\$\\d+="))).size(), 34);
+    }
+
     void resetDuringMotionLocks()
     {
         GrblSimulator::Options options;

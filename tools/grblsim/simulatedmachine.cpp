@@ -57,6 +57,19 @@ int programFlowOf(const GcodeBlock &block)
         return ProgramEndRewind;
     return NoProgramFlow;
 }
+
+constexpr int SpindleCodes[3] = {3, 4, 5};
+constexpr int CoolantCodes[3] = {7, 8, 9};
+
+// The spindle (M3, M4, M5) or coolant (M7, M8, M9) state a block sets, or the current one.
+int modalMOf(const GcodeBlock &block, const int (&codes)[3], int current)
+{
+    for (const int code : codes) {
+        if (block.hasM(code))
+            return code;
+    }
+    return current;
+}
 }
 
 SimulatedMachine::SimulatedMachine(const Config &config, QObject *parent)
@@ -247,12 +260,17 @@ int SimulatedMachine::executeStoredCommand(const QString &line)
     return writeEeprom();
 }
 
-// While the EEPROM is written the controller ignores its serial port; "ok" follows the write.
-int SimulatedMachine::writeEeprom()
+// The write waits for the motion before it; while the EEPROM is written the controller ignores
+// its serial port; "ok" follows the write. store() puts the new value in place once the motion ended.
+int SimulatedMachine::writeEeprom(std::function<void()> store)
 {
-    emit eepromWriteStarted(m_config.eepromWriteMs);
-    m_delayTimer->start(m_config.eepromWriteMs);
-    waitUntil([this] { return !m_delayTimer->isActive(); }, [this] { finishLine(Ok); });
+    waitUntil([this] { return m_planner.isEmpty(); }, [this, store] {
+        if (store)
+            store();
+        emit eepromWriteStarted(m_config.eepromWriteMs);
+        m_delayTimer->start(m_config.eepromWriteMs);
+        waitUntil([this] { return !m_delayTimer->isActive(); }, [this] { finishLine(Ok); });
+    });
     return Deferred;
 }
 
@@ -337,6 +355,18 @@ int SimulatedMachine::executeGcode(const QString &line)
     GcodeBlock block;
     if (const int status = block.parse(line))
         return status;
+    // Switching the spindle or the coolant waits until every buffered move has ended, so the
+    // line is answered only then and the lines behind it stay in the receive buffer meanwhile.
+    const bool switches = modalMOf(block, SpindleCodes, m_modal.spindle) != m_modal.spindle
+        || modalMOf(block, CoolantCodes, m_modal.coolant) != m_modal.coolant;
+    if (!switches)
+        return executeParsed(block);
+    waitUntil([this] { return m_planner.isEmpty(); }, [this, block] { conclude(executeParsed(block)); });
+    return Deferred;
+}
+
+int SimulatedMachine::executeParsed(const GcodeBlock &block)
+{
     const Modal saved = m_modal;
     const int status = executeBlock(block);
     if (status > 0)
@@ -429,7 +459,8 @@ int SimulatedMachine::executeNonModal(const GcodeBlock &block, int flow)
         const int p = int(block.value('P'));
         if (p < 0 || p > 6)
             return UnsupportedCoordinateSystem;
-        Axes &offset = m_coordinateOffsets[p == 0 ? m_modal.coordinateSystem : p - 1];
+        Axes *stored = &m_coordinateOffsets[p == 0 ? m_modal.coordinateSystem : p - 1];
+        Axes offset = *stored;
         for (int axis = 0; axis < 3; ++axis) {
             const char letter = char('X' + axis);
             if (!block.has(letter))
@@ -437,11 +468,11 @@ int SimulatedMachine::executeNonModal(const GcodeBlock &block, int flow)
             const double value = block.value(letter) * unit;
             offset[axis] = l == 2 ? value : m_plannedPosition[axis] - m_g92Offset[axis] - value;
         }
-        return writeEeprom();
+        return writeEeprom([stored, offset] { *stored = offset; });
     }
     if (block.hasG(281) || block.hasG(301)) {
-        (block.hasG(281) ? m_g28Position : m_g30Position) = m_plannedPosition;
-        return writeEeprom();
+        Axes *stored = block.hasG(281) ? &m_g28Position : &m_g30Position;
+        return writeEeprom([this, stored] { *stored = m_plannedPosition; });
     }
     if (block.hasG(921)) {
         m_g92Offset = Axes{};

@@ -56,13 +56,14 @@ private:
     void finishLine(int status);
     int executeSystemCommand(const QString &line);
     int executeStoredCommand(const QString &line);
-    int writeEeprom();
+    int writeEeprom(std::function<void()> store = {});
     int unlock();
     int toggleCheckMode();
     void reportParameters();
     int startHoming();
     int executeJog(const QString &command);
     int executeGcode(const QString &line);
+    int executeParsed(const GcodeBlock &block);
     int executeBlock(const GcodeBlock &block);
     void applyModalWords(const GcodeBlock &block);
     int executeNonModal(const GcodeBlock &block, int flow);
