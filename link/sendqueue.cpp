@@ -64,7 +64,10 @@ void SendQueue::adopt(SerialMessage *message)
 void SendQueue::trySend()
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, &SendQueue::trySend, Qt::QueuedConnection);
+        // One pending hand-over serves every line queued meanwhile: a worker filling the queue with a
+        // large program must not wake the GUI thread once per line.
+        if (!m_trySendPosted.exchange(true))
+            QMetaObject::invokeMethod(this, &SendQueue::sendPosted, Qt::QueuedConnection);
         return;
     }
     {
@@ -72,6 +75,12 @@ void SendQueue::trySend()
         writeNextLocked();
     }
     followQueueWithStayAwake();
+}
+
+void SendQueue::sendPosted()
+{
+    m_trySendPosted = false;
+    trySend();
 }
 
 // The request to keep the computer awake follows the queue: made while anything is queued, withdrawn

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -61,6 +63,7 @@ private:
     SerialMessage *takeAtLocked(int index);
     bool isAnswerableLocked(const SerialMessage *message) const;
     void followQueueWithStayAwake();
+    void sendPosted();
 
     mutable QMutex m_lock;
     QList<SerialMessage *> m_sendQueue;
@@ -72,4 +75,5 @@ private:
     bool m_vendorConfirmed = false;
     QIODevice *m_device = nullptr;
     bool m_awakeRequested = false;   // touched on the queue's own thread only
+    std::atomic<bool> m_trySendPosted{false};
 };
