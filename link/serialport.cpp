@@ -31,8 +31,11 @@ SerialPort::SerialPort(QObject *parent)
 {
     m_sendQueue->setDevice(m_port);
     connect(m_sendQueue, &SendQueue::keepAwake, m_stayAwake, &StayAwake::setAwake);
+    // Queued: the port reports a failed write from inside the send queue's locked write, and the
+    // tear-down it starts needs that lock. A failed open is over (connected cleared) before this runs.
     m_portErrorConnection = connect(m_port, &QSerialPort::errorOccurred, this,
-                                    qOverload<QSerialPort::SerialPortError>(&SerialPort::resetConnection));
+                                    qOverload<QSerialPort::SerialPortError>(&SerialPort::resetConnection),
+                                    Qt::QueuedConnection);
     connect(m_port, &QSerialPort::bytesWritten, this, &SerialPort::msgSentToGRBL, Qt::QueuedConnection);
     connect(CheckDoorMessage::instance(), &CheckDoorMessage::unlock, this, &SerialPort::sendUnlockMsg);
     if (knownMainWindow) {
