@@ -4,6 +4,8 @@
 #include "preview/millcamcontroller.h"
 #include "preview/moveableobject.h"
 
+#include <QLabel>
+#include <QOpenGLContext>
 #include <QSqlDatabase>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
@@ -58,8 +60,23 @@ Qt3DCore::QEntity *GcodeRender::root() const
     return m_root;
 }
 
+// Qt3D needs OpenGL. Without it (no driver, or a platform without one) it draws nothing, never
+// tears its scene down and can hang at shutdown, so the page says why the preview is missing instead.
+static bool openGLAvailable()
+{
+    QOpenGLContext context;
+    return context.create();
+}
+
 void GcodeRender::createWindow(QStackedWidget *stack)
 {
+    if (!openGLAvailable()) {
+        auto *notice = new QLabel(QStringLiteral("3D preview unavailable: OpenGL could not be started"));
+        notice->setAlignment(Qt::AlignCenter);
+        m_container = notice;
+        stack->addWidget(m_container);
+        return;
+    }
     m_window = new Qt3DExtras::Qt3DWindow;
     // Qt3D's renderer waits for a native surface: a window destroyed before it ever got one (a main
     // page that was never shown) would hang the shutdown.
