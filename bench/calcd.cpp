@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
     const quint16 port = probe.serverPort();
     probe.close();
     QProcess server;
-    server.start(QStringLiteral(CALCD_PROGRAM), {QStringLiteral("--port"), QString::number(port)});
+    server.start(QStringLiteral(CALCD_PROGRAM), {QStringLiteral("--exit-with-parent"), QStringLiteral("--port"), QString::number(port)});
     if (!server.waitForStarted(5000))
         return 1;
     for (int attempt = 0; attempt < 100; ++attempt) {

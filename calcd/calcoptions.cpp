@@ -41,7 +41,9 @@ CalcOptions::Outcome CalcOptions::parse(const QStringList &arguments, QString *m
     };
     QCommandLineOption worker(workerFlag, QStringLiteral("Internal: calculate one request from stdin."));
     worker.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({help, worker,
+    const QCommandLineOption exitWithParent(QStringLiteral("exit-with-parent"),
+                                            QStringLiteral("Stop when the process that started this server ends."));
+    parser.addOptions({help, worker, exitWithParent,
                        option("listen", "Address to listen on (default 127.0.0.1).", "address"),
                        option("port", "TCP port (default 2223).", "port"),
                        option("jobs", "Calculations run at the same time (default 2).", "n"),
@@ -79,6 +81,7 @@ CalcOptions::Outcome CalcOptions::parse(const QStringList &arguments, QString *m
         return Outcome::Invalid;
     }
     port = static_cast<quint16>(portNumber);
+    this->exitWithParent = parser.isSet(exitWithParent);
     idleTimeoutMs = static_cast<int>(idleSeconds * 1000);
     timeLimitMs = static_cast<int>(limitSeconds * 1000);
     return parser.isSet(worker) ? Outcome::RunWorker : Outcome::Run;
@@ -86,8 +89,11 @@ CalcOptions::Outcome CalcOptions::parse(const QStringList &arguments, QString *m
 
 QStringList CalcOptions::workerArguments() const
 {
-    return {QStringLiteral("--") + workerFlag,
+    QStringList arguments{QStringLiteral("--") + workerFlag,
             QStringLiteral("--tool-width"), QString::number(engraveWidth, 'g', 10),
             QStringLiteral("--engrave-depth"), QString::number(engraveDepth, 'g', 10),
             QStringLiteral("--tabs"), QString::number(tabs)};
+    if (exitWithParent)
+        arguments << QStringLiteral("--exit-with-parent");
+    return arguments;
 }

@@ -21,6 +21,7 @@ struct CalcOptions
     double engraveWidth = 0.1536;
     double engraveDepth = 0.1;
     int tabs = 3;
+    bool exitWithParent = false;
 
     Outcome parse(const QStringList &arguments, QString *message);
     // The options a worker process needs to calculate exactly as this server was asked to.

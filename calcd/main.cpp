@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace {
 
 // Worker mode: one request on stdin, its answer on stdout.
@@ -19,6 +23,13 @@ int calculateOne(const CalcOptions &options)
     return output.write(answer) == answer.size() && output.flush() ? 0 : 1;
 }
 
+// A server started by a supervisor or a test must not outlive it, even when that process is killed.
+bool followParent()
+{
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    return getppid() != 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -28,18 +39,19 @@ int main(int argc, char *argv[])
     CalcOptions options;
     QString message;
     QTextStream err(stderr);
-    switch (options.parse(QCoreApplication::arguments(), &message)) {
-    case CalcOptions::Outcome::ShowHelp:
+    const CalcOptions::Outcome outcome = options.parse(QCoreApplication::arguments(), &message);
+    if (outcome == CalcOptions::Outcome::ShowHelp) {
         QTextStream(stdout) << message;
         return 0;
-    case CalcOptions::Outcome::Invalid:
+    }
+    if (outcome == CalcOptions::Outcome::Invalid) {
         err << message << '\n';
         return 2;
-    case CalcOptions::Outcome::RunWorker:
-        return calculateOne(options);
-    case CalcOptions::Outcome::Run:
-        break;
     }
+    if (options.exitWithParent && !followParent())
+        return 0;
+    if (outcome == CalcOptions::Outcome::RunWorker)
+        return calculateOne(options);
     // Each calculation runs in a child process of this same program (see CalcWorker).
     CalcServer server(options, QCoreApplication::applicationFilePath());
     if (!server.listen(&message)) {

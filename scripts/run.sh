@@ -13,7 +13,7 @@ trap cleanup EXIT
 "$here/build/grblsim" --link "$runtime/ttyKorvex" --log "$runtime/grblsim.log" --time-scale 1 &
 for _ in $(seq 50); do [ -e "$runtime/ttyKorvex" ] && break; sleep 0.1; done
 if [ -x "$here/build/korvex-calcd" ]; then
-    "$here/build/korvex-calcd" &
+    "$here/build/korvex-calcd" --exit-with-parent &
 fi
 
 export KORVEX_PORT="$runtime/ttyKorvex"

@@ -9,5 +9,5 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 bash "$here/scripts/build.sh" "$here/build"
 (cd "$here/build" && ctest --output-on-failure -j 2)
 
-bash "$here/scripts/build.sh" "$here/build-asan" -DKORVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+bash "$here/scripts/build.sh" "$here/build-asan" -DKORVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd "$here/build-asan" && ctest --output-on-failure -j 2)

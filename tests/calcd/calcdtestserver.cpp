@@ -26,7 +26,7 @@ CalcdTestServer::CalcdTestServer(const QStringList &extraArguments)
 {
     listenPort = freePort();
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(QStringLiteral(CALCD_PROGRAM), QStringList{QStringLiteral("--port"), QString::number(listenPort)} + extraArguments);
+    process.start(QStringLiteral(CALCD_PROGRAM), QStringList{QStringLiteral("--exit-with-parent"), QStringLiteral("--port"), QString::number(listenPort)} + extraArguments);
     if (!process.waitForStarted(5000))
         return;
     // Ready once a connection is accepted.
