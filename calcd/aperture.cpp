@@ -7,6 +7,7 @@
 
 using ClipperLib::Path;
 using ClipperLib::Paths;
+using ClipperUnits::combine;
 
 namespace {
 
@@ -37,16 +38,6 @@ QVector<QPointF> regularPolygon(QPointF centre, double diameter, int corners, do
         points.append(centre + QPointF(std::cos(a), std::sin(a)) * diameter / 2);
     }
     return points;
-}
-
-Paths combine(const Paths &a, const Paths &b, ClipperLib::ClipType type)
-{
-    ClipperLib::Clipper clipper;
-    clipper.AddPaths(a, ClipperLib::ptSubject, true);
-    clipper.AddPaths(b, ClipperLib::ptClip, true);
-    Paths out;
-    clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-    return out;
 }
 
 // A circle of the given centre as a polygon that can still be rotated with the primitive.

@@ -24,6 +24,18 @@ inline QPointF toMm(const ClipperLib::IntPoint &p)
     return QPointF(p.X / perMm, p.Y / perMm);
 }
 
+// One Boolean operation of two sets of closed polygons; overlapping parts of a set count once.
+inline ClipperLib::Paths combine(const ClipperLib::Paths &subject, const ClipperLib::Paths &clip,
+                                 ClipperLib::ClipType type)
+{
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(subject, ClipperLib::ptSubject, true);
+    clipper.AddPaths(clip, ClipperLib::ptClip, true);
+    ClipperLib::Paths out;
+    clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    return out;
+}
+
 } // namespace ClipperUnits
 
 #endif

@@ -11,6 +11,7 @@
 
 using ClipperLib::Path;
 using ClipperLib::Paths;
+using ClipperUnits::combine;
 
 namespace {
 
@@ -54,16 +55,6 @@ Path toPath(const QVector<QPointF> &points)
     for (const QPointF &p : points)
         path.push_back(ClipperUnits::toInt(p.x(), p.y()));
     return path;
-}
-
-Paths unite(const Paths &a, const Paths &b, ClipperLib::ClipType type = ClipperLib::ctUnion)
-{
-    ClipperLib::Clipper clipper;
-    clipper.AddPaths(a, ClipperLib::ptSubject, true);
-    clipper.AddPaths(b, ClipperLib::ptClip, true);
-    Paths out;
-    clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-    return out;
 }
 
 // Everything drawn under one layer (polarity, step and repeat) and one state (offset, scale).
@@ -187,7 +178,7 @@ Paths Batch::drawn()
             return bands;
         shapes.insert(shapes.end(), bands.begin(), bands.end());
     }
-    return unite(shapes, {});
+    return combine(shapes, {}, ClipperLib::ctUnion);
 }
 
 Paths Batch::repeated(const Paths &once) const
@@ -201,7 +192,7 @@ Paths Batch::repeated(const Paths &once) const
             const Paths copy = Aperture::translated(once, QPointF(i * sr.dist_X, j * sr.dist_Y) * inch);
             copies.insert(copies.end(), copy.begin(), copy.end());
         }
-    return unite(copies, {});
+    return combine(copies, {}, ClipperLib::ctUnion);
 }
 
 void Batch::transform(Paths *paths) const
@@ -227,7 +218,7 @@ void Batch::applyTo(Paths *copper)
     if (copper->empty() && !clear)
         *copper = shapes;
     else
-        *copper = unite(*copper, shapes, clear ? ClipperLib::ctDifference : ClipperLib::ctUnion);
+        *copper = combine(*copper, shapes, clear ? ClipperLib::ctDifference : ClipperLib::ctUnion);
 }
 
 } // namespace

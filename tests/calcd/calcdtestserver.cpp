@@ -100,3 +100,9 @@ QString CalcdTestServer::fileText(const QString &path)
         text += in.readLine() + QLatin1Char('\n');
     return text;
 }
+
+QByteArray CalcdTestServer::fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -24,6 +24,7 @@ public:
     static QByteArray rawStlRequest(const QByteArray &bytes, double diameter, double depth, double feed, double perPass);
     // A design file as the program sends it: read line by line, each line followed by "\n".
     static QString fileText(const QString &path);
+    static QByteArray fileBytes(const QString &path);
 
 private:
     QProcess process;

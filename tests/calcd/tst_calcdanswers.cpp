@@ -43,16 +43,6 @@ Paths offset(const Paths &paths, double mm, ClipperLib::EndType end = ClipperLib
     return out;
 }
 
-Paths clip(const Paths &subject, const Paths &clipper, ClipperLib::ClipType type)
-{
-    ClipperLib::Clipper c;
-    c.AddPaths(subject, ClipperLib::ptSubject, true);
-    c.AddPaths(clipper, ClipperLib::ptClip, true);
-    Paths out;
-    c.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-    return out;
-}
-
 double area(const Paths &paths)
 {
     double sum = 0;
@@ -116,12 +106,6 @@ QRectF feedExtent(const QStringList &lines)
         for (const QPointF &p : s.points)
             extent = extent.isNull() ? QRectF(p, QSizeF(1e-9, 1e-9)) : extent.united(QRectF(p, QSizeF(1e-9, 1e-9)));
     return extent;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -259,8 +243,8 @@ void TestCalcdAnswers::isolationClearsCopperAndCutsEveryGap()
     // Round corners of the paths are flattened to within 5 micrometres of the true arcs.
     const double touching = lengthInside(cuts, offset(copper, r - 0.01));
     QVERIFY2(touching < 1e-6, qPrintable(QStringLiteral("the tool runs %1 mm over copper").arg(touching)));
-    const Paths band = clip(offset(copper, r + 0.01), offset(copper, r - 0.01), ClipperLib::ctDifference);
-    const Paths uncut = clip(band, offset(cuts, r, ClipperLib::etOpenRound), ClipperLib::ctDifference);
+    const Paths band = ClipperUnits::combine(offset(copper, r + 0.01), offset(copper, r - 0.01), ClipperLib::ctDifference);
+    const Paths uncut = ClipperUnits::combine(band, offset(cuts, r, ClipperLib::etOpenRound), ClipperLib::ctDifference);
     QVERIFY2(area(uncut) < 1e-3 * area(band), qPrintable(QStringLiteral("uncut %1 of %2 mm2").arg(area(uncut)).arg(area(band))));
 
     // The preview's display form takes the answer as it is.
@@ -343,7 +327,7 @@ void TestCalcdAnswers::stlNeverCutsIntoThePart()
     if (!QFile::exists(path))
         QSKIP("sample shape missing: run scripts/install-deps.sh to fetch PrusaSlicer's shapes");
     const double diameter = 2, depth = 4, feed = 250, perPass = 1.5;
-    const QByteArray bytes = fileBytes(path);
+    const QByteArray bytes = CalcdTestServer::fileBytes(path);
     const QByteArray request = binary ? CalcdTestServer::rawStlRequest(bytes, diameter, depth, feed, perPass)
                                       : CalcdTestServer::stlRequest(CalcdTestServer::fileText(path), diameter, depth, feed, perPass);
     const QStringList lines = linesOf(askChecked(request));
