@@ -1,156 +1,116 @@
-#include "settings/database.h"
+#include "settingstestdb.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+const QString rowCounts = QStringLiteral(
+    "SELECT (SELECT count(*) FROM material) || ' ' || (SELECT count(*) FROM cutter) || ' ' || "
+    "(SELECT count(*) FROM object) || ' ' || (SELECT count(*) FROM object_grp) || ' ' || "
+    "(SELECT count(*) FROM auflage) || ' ' || (SELECT count(*) FROM tisch) || ' ' || "
+    "(SELECT count(*) FROM maschine_settings) || ' ' || (SELECT count(*) FROM stl_last_settings)");
+const QString factoryCounts = QStringLiteral("6 17 11 11 4 2 3 1");
+
+} // namespace
 
 class TestDatabase : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
 
-    static QVariant scalar(const QString &sql)
-    {
-        QSqlQuery query(sql);
-        return query.next() ? query.value(0) : QVariant();
-    }
-
-    static bool exec(const QString &sql)
-    {
-        QSqlQuery query;
-        return query.exec(sql);
-    }
-
-    QString freshDatabase(const char *name) const
-    {
-        const QString path = m_dir.filePath(QString::fromLatin1(name));
-        const QSqlError error = initDatabase(path);
-        if (error.isValid())
-            qWarning() << error.text();
-        return path;
-    }
-
-    // Opens the untouched factory database made once in initTestCase.
-    void useFactoryDatabase() const { initDatabase(m_dir.filePath(QStringLiteral("factory.db"))); }
+    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        const QSqlError error = initDatabase(m_dir.filePath(QStringLiteral("factory.db")));
+        const QSqlError error = initDatabase(path("factory.db"));
         QVERIFY2(!error.isValid(), qPrintable(error.text()));
     }
 
-    void factoryRowCounts_data()
+    // Rows as SQLite itself prints them, so a value bound to the wrong column shows.
+    void factoryRows_data()
     {
-        QTest::addColumn<QString>("table");
-        QTest::addColumn<int>("rows");
-        QTest::newRow("material") << "material" << 6;
-        QTest::newRow("cutter") << "cutter" << 17;
-        QTest::newRow("object") << "object" << 11;
-        QTest::newRow("object_grp") << "object_grp" << 11;
-        QTest::newRow("auflage") << "auflage" << 4;
-        QTest::newRow("tisch") << "tisch" << 2;
-        QTest::newRow("maschine_settings") << "maschine_settings" << 3;
-        QTest::newRow("stl_last_settings") << "stl_last_settings" << 1;
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<QString>("columns");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("materials") << "material" << "id name"
+                                   << "1 Wood, 2 PCB, 3 Foam, 4 Plastic, 5 High Density Modeling Foam, 6 Lab on a chip";
+        QTest::newRow("material 4") << "material WHERE id = 4" << "img" << ":/Images/Resources/Plexiglas.jpg";
+        QTest::newRow("PCB cutters") << "cutter WHERE mid = 2" << "diameter speed feedrate depth"
+                                     << "1.0 12000.0 2000.0 0.1, 2.0 12000.0 2000.0 0.1, 3.0 12000.0 1000.0 0.1";
+        QTest::newRow("lab cutter") << "cutter WHERE mid = 6 AND diameter < 0.2" << "diameter depth" << "0.1 0.01";
+        QTest::newRow("object 4") << "object WHERE id = 4" << "source pos_x pos_y pos_z color alpha shine"
+                                  << ":/Resources/obj/PCB_kleine_platine.obj 62.0 1.5 -22.0 #826130 1.0 0.2";
+        QTest::newRow("object 7") << "object WHERE id = 7" << "source" << "qrc:/Resources/obj/Opferplatte.obj";
+        QTest::newRow("groups") << "object_grp" << "ogid oid" << "0 0, 1 1, 1 2, 1 3, 1 4, 2 5, 3 6, 4 7, 5 8, 5 9, 5 10";
+        QTest::newRow("fixture 4") << "auflage WHERE id = 4" << "name ogid tid type mill_height" << "CD 5 2 1 50.0";
+        QTest::newRow("table 2") << "tisch WHERE id = 2" << "name ogid null_x taster_y mill_z taster_surface_h"
+                                 << "Vacuum_Table 4 -55.0 109.5 65.0 15.0";
+        QTest::newRow("profiles") << "maschine_settings" << "machine_name pcb_size_z bridges outline_bit_diameter table_size_y"
+                                  << "current 1.6 3 2.0 480.0, korvex 1.6 3 2.0 480.0, korvex kit 1.6 3 2.0 480.0";
+        QTest::newRow("last STL settings") << "stl_last_settings"
+                                           << "infill manual_probing cutter_diamter material_h cutting_h material_id" << "1 1 0.1 10.0 0.5 1";
     }
 
-    void factoryRowCounts()
+    void factoryRows()
     {
-        QFETCH(QString, table);
-        QFETCH(int, rows);
-        useFactoryDatabase();
-        QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM %1").arg(table)).toInt(), rows);
+        QFETCH(QString, rows);
+        QFETCH(QString, columns);
+        QFETCH(QString, expected);
+        initDatabase(path("factory.db"));
+        QCOMPARE(scalar(rowCounts).toString(), factoryCounts);
+        const QString row = columns.split(QLatin1Char(' ')).join(QStringLiteral(" || ' ' || "));
+        const QString sql = QStringLiteral("SELECT group_concat(%1, ', ') FROM (SELECT * FROM %2 ORDER BY rowid)");
+        QCOMPARE(scalar(sql.arg(row, rows)).toString(), expected);
     }
 
-    void factoryIdsAndValues_data()
+    void keysHoldAndASecondStartAddsNothing()
     {
-        QTest::addColumn<QString>("sql");
-        QTest::addColumn<QVariant>("expected");
-        QTest::newRow("material 1") << "SELECT name FROM material WHERE id = 1" << QVariant("Wood");
-        QTest::newRow("material 6") << "SELECT name FROM material WHERE id = 6" << QVariant("Lab on a chip");
-        QTest::newRow("material img")
-            << "SELECT img FROM material WHERE id = 4" << QVariant(":/Images/Resources/Plexiglas.jpg");
-        QTest::newRow("cutter PCB 3")
-            << "SELECT feedrate FROM cutter WHERE mid = 2 AND diameter = 3.0" << QVariant(1000.0);
-        QTest::newRow("cutter lab 0.1")
-            << "SELECT depth FROM cutter WHERE mid = 6 AND diameter = 0.1" << QVariant(0.01);
-        QTest::newRow("object 7")
-            << "SELECT source FROM object WHERE id = 7" << QVariant("qrc:/Resources/obj/Opferplatte.obj");
-        QTest::newRow("object 4 z") << "SELECT pos_z FROM object WHERE id = 4" << QVariant(-22.0);
-        QTest::newRow("group of last object") << "SELECT ogid FROM object_grp WHERE oid = 10" << QVariant(5);
-        QTest::newRow("fixture 4") << "SELECT mill_height FROM auflage WHERE id = 4 AND name = 'CD'" << QVariant(50.0);
-        QTest::newRow("table 2")
-            << "SELECT ogid FROM tisch WHERE id = 2 AND name = 'Vacuum_Table'" << QVariant(4);
-        QTest::newRow("table probe") << "SELECT taster_y FROM tisch WHERE id = 1" << QVariant(109.5);
-        QTest::newRow("pcb thickness")
-            << "SELECT pcb_size_z FROM maschine_settings WHERE machine_name = 'current'" << QVariant(1.6);
-        QTest::newRow("kit table")
-            << "SELECT table_size_y FROM maschine_settings WHERE machine_name = 'korvex kit'" << QVariant(480.0);
-        QTest::newRow("stl cutter") << "SELECT cutter_diamter FROM stl_last_settings" << QVariant(0.1);
-    }
+        QVERIFY(!initDatabase(path("reopen.db")).isValid());
+        QCOMPARE(scalar(QStringLiteral("PRAGMA foreign_keys")).toInt(), 1);
+        QVERIFY(execSql(QStringLiteral("UPDATE maschine_settings SET passes = 4 WHERE machine_name = 'current'")));
 
-    void factoryIdsAndValues()
-    {
-        QFETCH(QString, sql);
-        QFETCH(QVariant, expected);
-        useFactoryDatabase();
-        const QVariant actual = scalar(sql);
-        QVERIFY2(actual.isValid(), qPrintable(sql));
-        if (expected.type() == QVariant::Double)
-            QCOMPARE(actual.toDouble(), expected.toDouble());
-        else
-            QCOMPARE(actual.toString(), expected.toString());
-    }
-
-    void foreignKeysAreEnforced()
-    {
-        freshDatabase("keys.db");
-        QVERIFY(!exec(QStringLiteral("INSERT INTO cutter VALUES (99, 1.0, 12000, 100, 0.1)")));
-        QVERIFY(!exec(QStringLiteral("INSERT INTO cutter VALUES (1, 3.0, 12000, 100, 0.1)")));
-        QVERIFY(!exec(QStringLiteral("DELETE FROM material WHERE id = 1")));
-        QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM material")).toInt(), 6);
-        QVERIFY(exec(QStringLiteral("DELETE FROM cutter WHERE mid = 1")));
-        QVERIFY(exec(QStringLiteral("DELETE FROM material WHERE id = 1")));
-    }
-
-    void reopeningKeepsRowsAndAddsNone()
-    {
-        const QString path = freshDatabase("reopen.db");
-        QVERIFY(exec(QStringLiteral("UPDATE maschine_settings SET passes = 4 WHERE machine_name = 'current'")));
-        const QSqlError second = initDatabase(path);
-        QVERIFY(second.isValid());
+        const QSqlError second = initDatabase(path("reopen.db"));
         QVERIFY2(second.text().contains(QStringLiteral("material")), qPrintable(second.text()));
-        QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM material")).toInt(), 6);
-        QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM cutter")).toInt(), 17);
-        QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM stl_last_settings")).toInt(), 1);
-        QCOMPARE(scalar(QStringLiteral("SELECT passes FROM maschine_settings WHERE machine_name = 'current'")).toInt(), 4);
-        QVERIFY(exec(QStringLiteral("INSERT INTO cutter VALUES (99, 1.0, 12000, 100, 0.1)")) == false);
+        QCOMPARE(scalar(rowCounts).toString(), factoryCounts);
+        QCOMPARE(storedInCurrentProfile(QStringLiteral("passes")).toInt(), 4);
+        QVERIFY(!execSql(QStringLiteral("INSERT INTO cutter VALUES (99, 1.0, 12000, 100, 0.1)")));
+        QVERIFY(!execSql(QStringLiteral("INSERT INTO cutter VALUES (1, 3.0, 12000, 100, 0.1)")));
+        QVERIFY(!execSql(QStringLiteral("DELETE FROM material WHERE id = 1")));
+        QVERIFY(execSql(QStringLiteral("DELETE FROM cutter WHERE mid = 1")));
+        QVERIFY(execSql(QStringLiteral("DELETE FROM material WHERE id = 1")));
     }
 
-    void unwritableLocationReturnsTheError()
+    void brokenFilesReturnTheError_data()
     {
-        QFile blocker(m_dir.filePath(QStringLiteral("not-a-directory")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        const QSqlError error = initDatabase(blocker.fileName() + QStringLiteral("/korvexdb"));
-        QVERIFY(error.isValid());
-        QCOMPARE(error.type(), QSqlError::ConnectionError);
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("below a plain file") << "plain" << "plain/korvexdb";
+        QTest::newRow("not a database") << "garbage.db" << "garbage.db";
     }
 
-    void defaultPathIsCreatedInTheDataDirectory()
+    void brokenFilesReturnTheError()
+    {
+        QFETCH(QString, written);
+        QFETCH(QString, opened);
+        const QByteArray garbage = QByteArray("$110=500\n").repeated(500);
+        QFile file(m_dir.filePath(written));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(garbage) == garbage.size());
+        file.close();
+        QVERIFY(initDatabase(m_dir.filePath(opened)).isValid());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), garbage);
+    }
+
+    void defaultPathIsInTheDataDirectory()
     {
         QStandardPaths::setTestModeEnabled(true);
-        const QString path = defaultDatabasePath();
-        QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("korvexdb"));
-        QVERIFY(QFileInfo(path).dir().exists());
-        QVERIFY(path.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+        const QString file = defaultDatabasePath();
+        QCOMPARE(file, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/korvexdb"));
+        QVERIFY(QFileInfo(file).dir().exists());
     }
 };
 

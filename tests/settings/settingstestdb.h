@@ -1,0 +1,53 @@
+#pragma once
+
+#include "settings/database.h"
+
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QVariant>
+
+// A factory database is made once per test program; every test then opens its own copy of it as the
+// default connection, so no test sees another one's edits.
+class FactoryDatabase
+{
+public:
+    bool create() { return m_dir.isValid() && !initDatabase(m_dir.filePath(QStringLiteral("factory"))).isValid(); }
+
+    // Opening a copy is a later start: it reports that the tables exist already.
+    bool openCopy()
+    {
+        const QString copy = m_dir.filePath(QStringLiteral("db%1").arg(++m_copies));
+        return QFile::copy(m_dir.filePath(QStringLiteral("factory")), copy) && initDatabase(copy).isValid();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    int m_copies = 0;
+};
+
+inline bool execSql(const QString &sql)
+{
+    QSqlQuery query;
+    return query.exec(sql);
+}
+
+// The first value of the first row; invalid when there is no row.
+inline QVariant scalar(const QString &sql)
+{
+    QSqlQuery query(sql);
+    return query.next() ? query.value(0) : QVariant();
+}
+
+inline QVariant storedInCurrentProfile(const QString &column)
+{
+    return scalar(QStringLiteral("SELECT %1 FROM maschine_settings WHERE machine_name = 'current'").arg(column));
+}
+
+// A copy made with CREATE TABLE AS has no constraints, so garbage such as NULL can be stored in it.
+inline bool dropConstraints(const QString &table)
+{
+    return execSql(QStringLiteral("CREATE TABLE loose AS SELECT * FROM ") + table)
+           && execSql(QStringLiteral("DROP TABLE ") + table) && execSql(QStringLiteral("ALTER TABLE loose RENAME TO ") + table);
+}
