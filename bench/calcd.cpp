@@ -1,8 +1,11 @@
 // Times every request kind of korvex-calcd on the largest sample files through a real socket,
 // and measures the peak memory of the same calculation run as a worker process.
+#include "toolpath/gcodeline.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -15,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -60,7 +65,7 @@ QByteArray request(const Sample &sample)
     return sample.header.arg(text.size()).toUtf8() + text.toUtf8();
 }
 
-double ask(quint16 port, const QByteArray &data, qint64 *answerBytes)
+double ask(quint16 port, const QByteArray &data, QByteArray *answer)
 {
     QElapsedTimer timer;
     timer.start();
@@ -68,12 +73,46 @@ double ask(quint16 port, const QByteArray &data, qint64 *answerBytes)
     socket.connectToHost(QHostAddress::LocalHost, port);
     socket.waitForConnected(5000);
     socket.write(data);
-    QByteArray answer;
+    answer->clear();
     while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(300000))
-        answer += socket.readAll();
-    answer += socket.readAll();
-    *answerBytes = answer.size();
+        *answer += socket.readAll();
+    *answer += socket.readAll();
     return timer.nsecsElapsed() / 1e9;
+}
+
+// Left and right end of an answer's feed moves, the points the program centres the flip frame on.
+QPair<double, double> feedRange(const QByteArray &answer)
+{
+    double left = std::numeric_limits<double>::max(), right = std::numeric_limits<double>::lowest();
+    double x = 0;
+    int motion = -1;
+    for (const QString &text : QString::fromUtf8(answer).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const GcodeLine line(text);
+        if (line.has(QLatin1Char('G')))
+            motion = static_cast<int>(line.value(QLatin1Char('G')));
+        if (line.has(QLatin1Char('X')))
+            x = line.value(QLatin1Char('X'));
+        if (motion == 1) {
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    }
+    return {left, right};
+}
+
+// How far the milled bottom copper lands from the top copper once the board is turned over in
+// the flip frame: the bottom answer is mirrored about its own middle, the board turns about the
+// middle of all layers together.
+double alignmentError(const QList<QByteArray> &layers, const QByteArray &bottom)
+{
+    double left = std::numeric_limits<double>::max(), right = std::numeric_limits<double>::lowest();
+    for (const QByteArray &layer : layers + QList<QByteArray>{bottom}) {
+        const QPair<double, double> range = feedRange(layer);
+        left = std::min(left, range.first);
+        right = std::max(right, range.second);
+    }
+    const QPair<double, double> own = feedRange(bottom);
+    return std::fabs((left + right) - (own.first + own.second));
 }
 
 struct WorkerUsage
@@ -143,6 +182,7 @@ int main(int argc, char *argv[])
         QThread::msleep(20);
     }
 
+    QHash<QString, QByteArray> protelAnswers;
     std::printf("%-10s %-30s %10s %10s %11s %10s\n", "kind", "file", "s/request", "cpu s", "answer kB", "peak MiB");
     for (const Sample &sample : samples) {
         if (sample.path.isEmpty() || !QFile::exists(sample.path)) {
@@ -150,12 +190,22 @@ int main(int argc, char *argv[])
             continue;
         }
         const QByteArray data = request(sample);
-        qint64 answerBytes = 0;
-        const double seconds = ask(port, data, &answerBytes);
+        QByteArray answer;
+        const double seconds = ask(port, data, &answer);
+        if (sample.path.startsWith(protel))
+            protelAnswers[sample.kind] = answer;
         const WorkerUsage usage = workerUsage(data);
         std::printf("%-10s %-30s %10.3f %10.3f %11.1f %10.1f\n", qPrintable(sample.kind),
-                    qPrintable(QFileInfo(sample.path).fileName()), seconds, usage.cpuSeconds, answerBytes / 1024.0,
+                    qPrintable(QFileInfo(sample.path).fileName()), seconds, usage.cpuSeconds, answer.size() / 1024.0,
                     usage.peakMiB);
+    }
+    if (protelAnswers.size() == 4) {
+        const QByteArray bottom = protelAnswers.value(QStringLiteral("BotLayout"));
+        const QByteArray top = protelAnswers.value(QStringLiteral("Layout")), drill = protelAnswers.value(QStringLiteral("Drill"));
+        std::printf("\nbottom layer alignment error after turning, protel-pnp:\n");
+        std::printf("  top, bottom, drill, outline: %.3f mm\n", alignmentError({top, drill, protelAnswers.value(QStringLiteral("Outline"))}, bottom));
+        std::printf("  top, bottom, drill:          %.3f mm\n", alignmentError({top, drill}, bottom));
+        std::printf("  bottom, drill:               %.3f mm\n", alignmentError({drill}, bottom));
     }
     server.kill();
     server.waitForFinished(5000);

@@ -29,11 +29,11 @@ Paths IsolationProgram::toolPaths(const Paths &copper, double toolWidth)
     return paths;
 }
 
-ClipperLib::cInt IsolationProgram::mirrorAxisTimesTwo(const Paths &copper)
+ClipperLib::cInt IsolationProgram::mirrorAxisTimesTwo(const Paths &paths)
 {
     ClipperLib::cInt low = std::numeric_limits<ClipperLib::cInt>::max();
     ClipperLib::cInt high = std::numeric_limits<ClipperLib::cInt>::min();
-    for (const ClipperLib::Path &path : copper)
+    for (const ClipperLib::Path &path : paths)
         for (const ClipperLib::IntPoint &p : path) {
             low = std::min(low, p.X);
             high = std::max(high, p.X);
@@ -61,7 +61,7 @@ QStringList IsolationProgram::build(const QString &gerber, double toolWidth, dou
     if (paths.empty())
         return {};
     if (mirrored)
-        mirror(&paths, mirrorAxisTimesTwo(copper));
+        mirror(&paths, mirrorAxisTimesTwo(paths));
     GcodeWriter out;
     out.line(QStringLiteral("(isolation %1 mm wide)").arg(GcodeWriter::number(toolWidth, 4)));
     out.line(QStringLiteral("G21 G90"));

@@ -10,10 +10,12 @@
 // every gap wider than the cut is isolated.
 //
 // A bottom layout is answered mirrored left to right about the vertical centre line of its own
-// copper (x -> minX + maxX - x), so the milled pattern keeps the same extent as the copper. The
-// board is turned over about the vertical centre line of the flip frame; both lines coincide
-// when the bottom copper sits centred left to right within the design, and they are off by
-// half the difference of its left and right margins otherwise.
+// tool paths (x -> minX + maxX - x), so the answer covers the same X range as the unmirrored
+// paths and whoever reads it can undo the mirror from the answer alone. The board is turned over
+// about the vertical centre line of the flip frame, which the program centres on all loaded
+// layers together. Both lines coincide when the bottom layout is the widest layer, as when it
+// carries the board edge or a ground fill to the edges; otherwise the turned bottom copper is off
+// by the difference of the design's left and right margins around it.
 class IsolationProgram
 {
 public:
@@ -22,7 +24,7 @@ public:
     // The tool paths in Clipper units, before ordering; empty when the layout has no copper.
     static ClipperLib::Paths toolPaths(const ClipperLib::Paths &copper, double toolWidth);
     static void mirror(ClipperLib::Paths *paths, ClipperLib::cInt axisTimesTwo);
-    static ClipperLib::cInt mirrorAxisTimesTwo(const ClipperLib::Paths &copper);
+    static ClipperLib::cInt mirrorAxisTimesTwo(const ClipperLib::Paths &paths);
 };
 
 #endif

