@@ -1,233 +1,140 @@
-#include "settings/database.h"
+#include "settingstestdb.h"
 #include "settings/machine_settings.h"
 #include "settings/machinedriversettings.h"
 
-#include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QRadioButton>
 #include <QSignalSpy>
-#include <QSqlQuery>
-#include <QTabWidget>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+namespace {
+
+// "v_110=500" for every setting field that shows text, "s_110 SAVED" for every marked status label.
+QStringList shownSettings(const Machine_Settings &page)
+{
+    QStringList shown;
+    for (const QLineEdit *field : page.findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^v_\\d+$")))) {
+        if (!field->text().isEmpty())
+            shown << field->objectName() + QLatin1Char('=') + field->text();
+    }
+    for (const QLabel *label : page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^s_\\d+$")))) {
+        if (!label->text().isEmpty())
+            shown << label->objectName() + QLatin1Char(' ') + label->text();
+    }
+    shown.sort();
+    return shown;
+}
+
+QStringList warnings(const Machine_Settings &page)
+{
+    QStringList shown;
+    for (const QMessageBox *box : page.findChildren<QMessageBox *>()) {
+        if (box->isVisible())
+            shown << box->windowTitle() + QLatin1String(": ") + box->text();
+    }
+    return shown;
+}
+
+} // namespace
 
 class TestMachineSettings : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dir;
-    int m_databases = 0;
-
-    static QLineEdit *field(Machine_Settings &page, const QString &name)
-    {
-        return page.findChild<QLineEdit *>(name);
-    }
-
-    static QLabel *status(Machine_Settings &page, int number)
-    {
-        return page.findChild<QLabel *>(QStringLiteral("s_%1").arg(number));
-    }
-
-    static int warnings(Machine_Settings &page, const QString &start)
-    {
-        int shown = 0;
-        for (QMessageBox *box : page.findChildren<QMessageBox *>())
-            shown += box->isVisible() && box->text().startsWith(start) ? 1 : 0;
-        return shown;
-    }
-
-    static double stored(const QString &column)
-    {
-        QSqlQuery query(QStringLiteral("SELECT %1 FROM maschine_settings WHERE machine_name = 'current'").arg(column));
-        return query.next() ? query.value(0).toDouble() : -1;
-    }
+    FactoryDatabase m_factory;
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QVERIFY(!initDatabase(m_dir.filePath(QStringLiteral("factory"))).isValid());
-    }
+    void initTestCase() { QVERIFY(m_factory.create()); }
+    void init() { QVERIFY(m_factory.openCopy()); }
 
-    void init()
-    {
-        const QString copy = m_dir.filePath(QStringLiteral("db%1").arg(++m_databases));
-        QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("factory")), copy));
-        initDatabase(copy);
-    }
-
-    void everyListedSettingHasAFieldAndAStatus()
-    {
-        Machine_Settings page;
-        const QList<int> listed = {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 13, 20, 21, 22, 23, 24, 25, 26, 27,
-                                   30, 31, 32, 100, 101, 102, 110, 111, 112, 120, 121, 122, 130, 131, 132};
-        for (int number : listed) {
-            QVERIFY2(field(page, QStringLiteral("v_%1").arg(number)), qPrintable(QString::number(number)));
-            QVERIFY2(status(page, number), qPrintable(QString::number(number)));
-        }
-    }
-
-    void receivedSettingsAreShown_data()
+    // A setting line from the controller, acknowledged as written.
+    void receivedSettings_data()
     {
         QTest::addColumn<QString>("nr");
         QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("fieldName");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("listed") << "$110" << "500.000" << "v_110" << "500.000";
-        QTest::newRow("comment") << "$100" << "250.000 (x, step/mm)" << "v_100" << "250.000";
-        QTest::newRow("acknowledged write") << "$24" << "25\n" << "v_24" << "25";
-        QTest::newRow("garbage value") << "$1" << "#!" << "v_1" << "#!";
-        QTest::newRow("not listed") << "$7" << "3" << "" << "";
-        QTest::newRow("above 150") << "$151" << "3" << "" << "";
-        QTest::newRow("far above") << "$99999999999" << "3" << "" << "";
-        QTest::newRow("negative") << "$-1" << "3" << "" << "";
-        QTest::newRow("no number") << "$" << "3" << "" << "";
-        QTest::newRow("words") << "$N0" << "G54" << "" << "";
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("warned");
+        const QString inches = QStringLiteral("Machine Settings: GRBL reports Inches\nKorvex Software need $13=0 to work (current value 1)");
+        const QString noReports = QStringLiteral("Machine Settings: GRBL hastn enabled report status\nKorvex Software need $10=1 to work (current value 0)");
+        QTest::newRow("listed") << "$110" << "500.000" << QStringList{"s_110 SAVED", "v_110=500.000"} << QStringList();
+        QTest::newRow("comment") << "$100" << "250.000 (x, step/mm)" << QStringList{"s_100 SAVED", "v_100=250.000"} << QStringList();
+        QTest::newRow("line end") << "$24" << "25\n" << QStringList{"s_24 SAVED", "v_24=25"} << QStringList();
+        QTest::newRow("garbage value") << "$1" << "#!" << QStringList{"s_1 SAVED", "v_1=#!"} << QStringList();
+        QTest::newRow("inches") << "$13" << "1" << QStringList{"s_13 SAVED", "v_13=1"} << QStringList{inches};
+        QTest::newRow("millimetres") << "$13" << "0" << QStringList{"s_13 SAVED", "v_13=0"} << QStringList();
+        QTest::newRow("inches garbage") << "$13" << "yes" << QStringList{"s_13 SAVED", "v_13=yes"} << QStringList();
+        QTest::newRow("no reports") << "$10" << "0" << QStringList{"s_10 SAVED", "v_10=0"} << QStringList{noReports};
+        QTest::newRow("reports") << "$10" << "1" << QStringList{"s_10 SAVED", "v_10=1"} << QStringList();
+        QTest::newRow("reports empty") << "$10" << "" << QStringList{"s_10 SAVED"} << QStringList();
+        for (const char *nr : {"$7", "$151", "$99999999999", "$-1", "$", "$N0"})
+            QTest::newRow(nr) << nr << "0" << QStringList() << QStringList();
     }
 
-    void receivedSettingsAreShown()
+    void receivedSettings()
     {
         QFETCH(QString, nr);
         QFETCH(QString, value);
-        QFETCH(QString, fieldName);
-        QFETCH(QString, shown);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, warned);
         Machine_Settings page;
         page.updateGRBLSetting(nr, value);
+        // Twice: a mark must not clear itself.
         page.successGRBLSetting(nr, value, true);
-        if (fieldName.isEmpty()) {
-            for (QLineEdit *edit : page.findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^v_"))))
-                QVERIFY(edit->text().isEmpty());
-            for (QLabel *label : page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^s_\\d+$"))))
-                QVERIFY(label->text().isEmpty());
-        } else {
-            QCOMPARE(field(page, fieldName)->text(), shown);
-        }
+        page.successGRBLSetting(nr, value, true);
+        QCOMPARE(shownSettings(page), shown);
+        QCOMPARE(warnings(page), warned);
     }
 
-    void requiredSettingsWarn_data()
-    {
-        QTest::addColumn<QString>("nr");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<int>("inches");
-        QTest::addColumn<int>("noReports");
-        QTest::newRow("inches") << "$13" << "1" << 1 << 0;
-        QTest::newRow("millimetres") << "$13" << "0" << 0 << 0;
-        QTest::newRow("no status report") << "$10" << "0" << 0 << 1;
-        QTest::newRow("status report") << "$10" << "1" << 0 << 0;
-        QTest::newRow("garbage") << "$13" << "yes" << 0 << 0;
-        QTest::newRow("garbage report") << "$10" << "" << 0 << 0;
-    }
-
-    void requiredSettingsWarn()
-    {
-        QFETCH(QString, nr);
-        QFETCH(QString, value);
-        QFETCH(int, inches);
-        QFETCH(int, noReports);
-        Machine_Settings page;
-        page.updateGRBLSetting(nr, value);
-        QCOMPARE(warnings(page, QStringLiteral("GRBL reports Inches\nKorvex Software need $13=0")), inches);
-        QCOMPARE(warnings(page, QStringLiteral("GRBL hastn enabled report status\nKorvex Software need $10=1")), noReports);
-    }
-
-    void marksSavedAndError()
+    void worktableIsLoadedStoredAndAnnounced()
     {
         Machine_Settings page;
-        page.successGRBLSetting(QStringLiteral("$110"), QStringLiteral("500\n"), true);
-        QCOMPARE(status(page, 110)->text(), QStringLiteral("SAVED"));
-        QVERIFY(status(page, 110)->styleSheet().contains(QLatin1String("green")));
-        page.successGRBLSetting(QStringLiteral("$111"), QStringLiteral("abc\n"), false);
-        QCOMPARE(status(page, 110)->text(), QString());
-        QCOMPARE(status(page, 111)->text(), QStringLiteral("ERROR"));
-        QVERIFY(status(page, 111)->styleSheet().contains(QLatin1String("red")));
-        page.successGRBLSetting(QStringLiteral("$112"), QStringLiteral("500\n"), true);
-        QCOMPARE(status(page, 111)->text(), QStringLiteral("ERROR"));
-        QCOMPARE(status(page, 112)->text(), QStringLiteral("SAVED"));
-        page.successGRBLSetting(QStringLiteral("$112"), QStringLiteral("400\n"), true);
-        QCOMPARE(status(page, 112)->text(), QStringLiteral("SAVED"));
-        page.successGRBLSetting(QStringLiteral("$160"), QStringLiteral("1\n"), true);
-        QCOMPARE(status(page, 112)->text(), QStringLiteral("SAVED"));
-    }
-
-    void typedTextThatIsNoNumberIsMarked()
-    {
-        Machine_Settings page;
-        QLineEdit *rate = field(page, QStringLiteral("v_110"));
-        QTest::keyClicks(rate, QStringLiteral("5x"));
-        QCOMPARE(status(page, 110)->text(), QStringLiteral("ERROR"));
-        QTest::keyClick(rate, Qt::Key_Backspace);
-        QCOMPARE(status(page, 110)->text(), QStringLiteral("ERROR"));
-    }
-
-    void worktableIsStoredAndAnnounced()
-    {
-        Machine_Settings page;
-        QCOMPARE(field(page, QStringLiteral("table_x"))->text(), QStringLiteral("300"));
-        QCOMPARE(field(page, QStringLiteral("grid_y"))->text(), QStringLiteral("50"));
         QSignalSpy announced(&page, &Machine_Settings::tableChanged);
-        const QList<QPair<const char *, const char *>> edits = {
+        const QList<QPair<const char *, const char *>> fields = {
             {"table_x", "table_size_x"}, {"table_y", "table_size_y"}, {"grid_x", "grid_size_x"}, {"grid_y", "grid_size_y"}};
-        for (const auto &edit : edits) {
-            QLineEdit *line = field(page, QLatin1String(edit.first));
-            line->clear();
-            QTest::keyClicks(line, QStringLiteral("25"));
-            QCOMPARE(stored(QLatin1String(edit.second)), 25.0);
+        QStringList loaded;
+        for (const auto &field : fields) {
+            auto *edit = page.findChild<QLineEdit *>(QLatin1String(field.first));
+            loaded << edit->text();
+            edit->clear();
+            QTest::keyClicks(edit, QStringLiteral("25"));
+            QCOMPARE(storedInCurrentProfile(QLatin1String(field.second)).toDouble(), 25.0);
         }
+        QCOMPARE(loaded, (QStringList{"300", "480", "50", "50"}));
         QCOMPARE(announced.count(), 8);
         QCOMPARE(announced.last(), (QVariantList{25.0f, 25.0f, 25.0f, 25.0f}));
-        QLineEdit *tableX = field(page, QStringLiteral("table_x"));
-        tableX->clear();
-        QTest::keyClicks(tableX, QStringLiteral("a"));
-        QCOMPARE(stored(QStringLiteral("table_size_x")), 0.0);
+        QTest::keyClicks(page.findChild<QLineEdit *>(QStringLiteral("table_x")), QStringLiteral("a"));
+        QCOMPARE(storedInCurrentProfile(QStringLiteral("table_size_x")).toDouble(), 0.0);
     }
 
     void aMissingWorktableLeavesTheFieldsEmpty()
     {
-        QSqlQuery query;
-        QVERIFY(query.exec(QStringLiteral("DROP TABLE maschine_settings")));
+        QVERIFY(execSql(QStringLiteral("DROP TABLE maschine_settings")));
         Machine_Settings page;
-        QVERIFY(field(page, QStringLiteral("table_x"))->text().isEmpty());
+        QVERIFY(page.findChild<QLineEdit *>(QStringLiteral("table_x"))->text().isEmpty());
     }
 
     void vendorRepliesReachTheirPage()
     {
         Machine_Settings page;
+        const auto words = [&page](int driver) { return page.driverPage(driver)->config0Word() + page.driverPage(driver)->config1Word(); };
+        const auto faultFlag = [&page](int driver) {
+            return page.driverPage(driver)->findChild<QToolButton *>(QStringLiteral("Fault_Flag"))->isChecked();
+        };
         page.getUsbKorvexMessage(QStringLiteral("(PLV:Version|2.1.0)"));
         QCOMPARE(page.findChild<QLabel *>(QStringLiteral("label_FirmwareVersion"))->text(), QStringLiteral("2.1.0"));
-
         page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver2G|00111111111111110111100000101010)"));
-        QCOMPARE(page.driverPage(2)->config0Word(), QStringLiteral("0011111111111111"));
-        QCOMPARE(page.driverPage(2)->config1Word(), QStringLiteral("0111100000101010"));
-        QCOMPARE(page.driverPage(1)->config0Word(), QStringLiteral("0000000000000001"));
-
         page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver3|00000000000000001110000000000000)"));
-        QVERIFY(page.driverPage(3)->findChild<QToolButton *>(QStringLiteral("Fault_Flag"))->isChecked());
-        QVERIFY(!page.driverPage(2)->findChild<QToolButton *>(QStringLiteral("Fault_Flag"))->isChecked());
+        QCOMPARE(words(2), QStringLiteral("00111111111111110111100000101010"));
+        QCOMPARE(words(1), QStringLiteral("00000000000000010110000000000000"));
+        QVERIFY(faultFlag(3) && !faultFlag(2));
 
-        page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver2G|0000)"));
-        page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver2G|)"));
-        page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver4G|00000000000000000100000000000000)"));
-        page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver3|0000000000000000111)"));
-        QCOMPARE(page.driverPage(2)->config0Word(), QStringLiteral("0011111111111111"));
-        QVERIFY(page.driverPage(3)->findChild<QToolButton *>(QStringLiteral("Fault_Flag"))->isChecked());
-    }
-
-    void advancedAreaFollowsTheCheckBox()
-    {
-        Machine_Settings page;
-        auto *area = page.findChild<QGroupBox *>(QStringLiteral("AdvancedSettings"));
-        QVERIFY(!area->isEnabled());
-        page.findChild<QCheckBox *>(QStringLiteral("checkBox_AdvancedSettings"))->setChecked(true);
-        QVERIFY(area->isEnabled());
-        page.findChild<QTabWidget *>(QStringLiteral("DriverTabs"))->setCurrentIndex(2);
-        QCOMPARE(area->height(), 1200);
-        page.findChild<QTabWidget *>(QStringLiteral("DriverTabs"))->setCurrentIndex(0);
-        QCOMPARE(area->height(), 150);
+        for (const char *ignored : {"(PLV:Driver2G|0000)", "(PLV:Driver2G|)", "(PLV:Driver4G|00000000000000000100000000000000)",
+                                    "(PLV:Driver3|0000000000000000111)"})
+            page.getUsbKorvexMessage(QLatin1String(ignored));
+        QCOMPARE(words(2), QStringLiteral("00111111111111110111100000101010"));
+        QVERIFY(faultFlag(3));
     }
 };
 
