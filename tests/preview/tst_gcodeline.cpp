@@ -8,16 +8,15 @@ Q_DECLARE_METATYPE(Words)
 
 namespace {
 // The splitting rule written out plainly, character by character, to check the fast parser against.
-QMap<QString, float> referenceWords(const QString &text, QString *command)
+// N and I split words, so no word ever reads "nan" or "inf" and the maps compare without NaNs.
+Words referenceWords(const QString &text, QString *command)
 {
-    const QString upper = text.toUpper();
     QStringList words;
     QString pending;
     bool comment = false;
-    for (const QChar c : upper) {
+    for (const QChar c : text.toUpper()) {
         pending = pending.trimmed();
-        if (c == QLatin1Char('('))
-            comment = true;
+        comment = comment || c == QLatin1Char('(');
         if (!pending.isEmpty() && QStringLiteral("FGIJKMNPRXYZ").contains(c)) {
             words << pending;
             pending.clear();
@@ -28,25 +27,13 @@ QMap<QString, float> referenceWords(const QString &text, QString *command)
     if (!pending.isEmpty())
         words << pending;
     *command = words.value(0);
-    QMap<QString, float> map;
+    Words map;
     for (const QString &word : qAsConst(words)) {
         bool ok = false;
         const float value = word.mid(1).toFloat(&ok);
         map.insert(word.left(1), ok ? value : 0.0f);
     }
     return map;
-}
-
-bool sameWords(const Words &a, const Words &b)
-{
-    if (a.keys() != b.keys())
-        return false;
-    for (auto it = a.begin(); it != a.end(); ++it) {
-        const float other = b.value(it.key());
-        if (!(it.value() == other || (qIsNaN(it.value()) && qIsNaN(other))))
-            return false;
-    }
-    return true;
 }
 } // namespace
 
@@ -74,16 +61,11 @@ void TestGcodeLine::parses_data()
     QTest::newRow("arc") << "G2 X10 Y0 I5 J0" << "G2" << Words{{"G", 2}, {"X", 10}, {"Y", 0}, {"I", 5}, {"J", 0}};
     QTest::newRow("line number first") << "N10 G1 X1" << "N10" << Words{{"N", 10}, {"G", 1}, {"X", 1}};
     QTest::newRow("modal continuation") << "X5" << "X5" << Words{{"X", 5}};
-    QTest::newRow("trailing comment") << "G0 Z5 (MAX Z 5)" << "G0" << Words{{"G", 0}, {"Z", 5}};
     QTest::newRow("close paren keeps comment") << "G0 (a) X5" << "G0" << Words{{"G", 0}};
     QTest::newRow("spindle joins M word") << "M3 S12000" << "M3S12000" << Words{{"M", 0}};
     QTest::newRow("other first letter") << "T1 M6" << "T1" << Words{{"T", 1}, {"M", 6}};
     QTest::newRow("G92") << "G92 X0 Y0" << "G92" << Words{{"G", 92}, {"X", 0}, {"Y", 0}};
-    QTest::newRow("trailing blank kept in command") << "G1 " << "G1 " << Words{{"G", 1}};
-    QTest::newRow("blank inside number") << "X1 5" << "X15" << Words{{"X", 15}};
     QTest::newRow("out of float range") << "X1e39 Y-1e39" << "X1E39" << Words{{"X", 0}, {"Y", 0}};
-    QTest::newRow("double minus") << "X--5" << "X--5" << Words{{"X", 0}};
-    QTest::newRow("exponent") << "X1e2" << "X1E2" << Words{{"X", 100}};
     QTest::newRow("sixteen digits") << "X1234567890.123456" << "X1234567890.123456" << Words{{"X", 1234567890.123456f}};
     QTest::newRow("non-ASCII comment") << "G1 X3 (Fräser ß)" << "G1" << Words{{"G", 1}, {"X", 3}};
 }
@@ -102,37 +84,30 @@ void TestGcodeLine::parses()
         QVERIFY(line.has(it.key()));
         QCOMPARE(line.value(it.key()), it.value());
     }
-    QVERIFY(!line.has(QLatin1Char('K')) || words.contains(QStringLiteral("K")));
+    QVERIFY(!line.has(QLatin1Char('K')) && !line.has(QStringLiteral("XY")));
     QCOMPARE(line.value(QStringLiteral("XY")), 0.0f);
 }
 
-// Random lines built from G-code's own alphabet, blanks, signs, points and comment marks.
+// Random lines built from G-code's own alphabet, blanks, signs, points, exponents, comment marks,
+// control characters and a ligature whose upper case is two letters ("FF").
 void TestGcodeLine::agreesWithPlainSplitting()
 {
     QRandomGenerator random(20261205);
-    const QString alphabet = QStringLiteral("GXYZIJKFMNPRSTgxyz0123456789.-+ \t()eE;%ß");
+    const QString alphabet = QStringLiteral("GXYZIJKFMNPRSTgxyz0123456789.-+ \t()eE;%ß\x01") + QChar(0xfb00);
     for (int round = 0; round < 5000; ++round) {
         QString text;
-        const int length = random.bounded(24);
-        for (int i = 0; i < length; ++i)
+        for (int i = random.bounded(24); i > 0; --i)
             text += alphabet.at(random.bounded(alphabet.size()));
         QString expectedCommand;
         const Words expected = referenceWords(text, &expectedCommand);
         const GcodeLine line(text);
-        QVERIFY2(sameWords(line.words(), expected), qPrintable(text));
+        QVERIFY2(line.words() == expected, qPrintable(text));
         QCOMPARE(line.command(), expectedCommand);
     }
 }
 
 void TestGcodeLine::hostileLines()
 {
-    QByteArray bytes(4096, '\0');
-    QRandomGenerator random(7);
-    for (char &byte : bytes)
-        byte = char(random.bounded(256));
-    const GcodeLine binary(QString::fromLatin1(bytes));
-    QVERIFY(binary.words().size() <= 13);
-
     const GcodeLine huge(QStringLiteral("G1 X") + QString(100000, QLatin1Char('9')));
     QCOMPARE(huge.value(QLatin1Char('G')), 1.0f);
     QCOMPARE(huge.value(QLatin1Char('X')), 0.0f);
