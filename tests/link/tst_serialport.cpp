@@ -4,21 +4,66 @@
 #include "link/serialmessage.h"
 #include "link/serialport.h"
 #include "link/serialportreader.h"
-#include "ptycontroller.h"
+#include "tools/grblsim/pseudoterminal.h"
 
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace {
 const QByteArray banner = "\r\nGrbl 1.1h ['$' for help]\r\n";
+
+// The controller's end of a pseudo-terminal pair, played by the test itself: it reads what the
+// program wrote and writes whatever answers the test wants, byte for byte.
+class PtyController
+{
+public:
+    PtyController()
+    {
+        QString error;
+        if (!m_pty.open(&error))
+            qWarning() << error;
+    }
+    QString slavePath() const { return m_pty.slavePath(); }
+    void send(const QByteArray &bytes)
+    {
+        qint64 done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_pty.masterFd(), bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0)
+                done += n;
+            else if (errno == EAGAIN)
+                QCoreApplication::processEvents();   // the terminal's buffer is full until the program reads
+            else
+                break;
+        }
+    }
+    // Everything the program wrote since the last forget().
+    QByteArray received()
+    {
+        char chunk[4096];
+        ssize_t n;
+        while (m_pty.isOpen() && (n = ::read(m_pty.masterFd(), chunk, sizeof chunk)) > 0)
+            m_received.append(chunk, int(n));
+        return m_received;
+    }
+    QStringList receivedLines() { return QString::fromLatin1(received()).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    void forget() { received(); m_received.clear(); }
+    void hangUp() { m_pty.close(); }   // the cable is pulled: the program's side of the pair fails
+
+private:
+    PseudoTerminal m_pty;
+    QByteArray m_received;
+};
 
 class RecordingMessage : public SerialMessage
 {
 public:
-    RecordingMessage(const QString &content, QStringList *log, qint32 kind = Ordinary, quint32 lineNumber = 0)
-        : m_log(log)
+    RecordingMessage(const QString &content, QStringList *log, qint32 kind, quint32 lineNumber) : m_log(log)
     {
         setContent(content);
         setKind(kind);
@@ -36,7 +81,8 @@ private:
 }
 
 // The connection and its reader on a real serial port, with the test playing the controller on the
-// other end of a pseudo-terminal.
+// other end of a pseudo-terminal. The pseudo-terminal refuses RTS and DTR while the port opens; every
+// test shows that this neither ends the connection nor reports anything.
 class TestSerialPort : public QObject
 {
     Q_OBJECT
@@ -48,11 +94,12 @@ private:
 
     SerialPortReader *reader() const { return m_link->reader(); }
 
-    RecordingMessage *queue(const QString &content, qint32 kind = Ordinary, quint32 lineNumber = 0)
+    // Queues a line whose answers are recorded, and waits until it is written.
+    RecordingMessage *send(const QString &content, qint32 kind = Ordinary, quint32 lineNumber = 0)
     {
         auto *message = new RecordingMessage(content, &m_responses, kind, lineNumber);
         m_link->addMessageToWriterReader(message);
-        return message;
+        return waitForWritten({content.trimmed()}) ? message : nullptr;
     }
 
     // A settings line echoes straight back as a signal: once it is seen, everything sent before it was read.
@@ -60,30 +107,17 @@ private:
     {
         QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
         m_controller->send(answer + "$999=sync\r\n");
-        auto synced = [&] {
+        return QTest::qWaitFor([&] {
             for (const QList<QVariant> &update : qAsConst(settings))
                 if (update.at(0).toString() == QLatin1String("$999"))
                     return true;
             return false;
-        };
-        for (int i = 0; i < 100 && !synced(); ++i)
-            settings.wait(50);
-        return synced();
-    }
-
-    template<class Condition>
-    static bool waitUntil(Condition condition)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition() && !clock.hasExpired(3000))
-            QTest::qWait(5);
-        return condition();
+        }, 5000);
     }
 
     bool waitForWritten(const QStringList &lines)
     {
-        if (waitUntil([&] { return m_controller->receivedLines() == lines; }))
+        if (QTest::qWaitFor([&] { return m_controller->receivedLines() == lines; }, 3000))
             return true;
         qWarning() << "written:" << m_controller->receivedLines() << "expected:" << lines;
         return false;
@@ -97,10 +131,19 @@ private:
             return false;
         m_controller->forget();
         m_controller->send("ok\r\nok\r\nok\r\n");
-        return waitUntil([this] { return m_link->sendQueue()->count() == 0; });
+        return QTest::qWaitFor([this] { return m_link->sendQueue()->count() == 0; }, 3000);
+    }
+
+    // Fills the controller's buffer: 120 characters written, 60 waiting for room.
+    void fillBuffer()
+    {
+        m_link->addMessageStringToWriterReader(QString(119, QLatin1Char('A')) + QLatin1Char('\n'));
+        m_link->addMessageStringToWriterReader(QString(59, QLatin1Char('B')) + QLatin1Char('\n'));
+        QTRY_COMPARE(m_controller->receivedLines().size(), 1);
     }
 
 private Q_SLOTS:
+    // Tests named "beforeBanner..." start with a controller that has not announced itself.
     void init()
     {
         m_controller = new PtyController;
@@ -110,6 +153,8 @@ private Q_SLOTS:
         QVERIFY(m_link->connectToMachine());
         m_responses.clear();
         InfoDialog::instance()->on_pushButton_clicked();
+        if (!QByteArray(QTest::currentTestFunction()).startsWith("beforeBanner"))
+            QVERIFY(bringUp());
     }
     void cleanup()
     {
@@ -119,12 +164,22 @@ private Q_SLOTS:
         InfoDialog::instance()->on_pushButton_clicked();
     }
 
-    void refusedModemLinesKeepTheConnection()
+    void beforeBannerTextIsHeld()
     {
-        // a pseudo-terminal refuses RTS and DTR while opening
-        QVERIFY(m_link->isConnected());
-        QVERIFY(InfoDialog::instance()->text().isEmpty());
-        QVERIFY(bringUp());
+        QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
+        m_controller->send("$100=250.000\r\n");
+        QTRY_VERIFY(reader()->rxBuffer().contains(QLatin1String("$100")));
+        QVERIFY(settings.isEmpty());
+        QVERIFY(m_controller->received().isEmpty());
+        m_controller->send(banner);
+        QTRY_COMPARE(settings.count(), 1);
+        QCOMPARE(settings.at(0), (QVariantList{"$100", "250.000"}));
+    }
+
+    void beforeBannerNoneSendsOneSoftReset()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->received(), QByteArray("\x18\n"), 7000);
+        QVERIFY(!reader()->isInitialised());
     }
 
     void nothingIsQueuedWithoutAConnection()
@@ -169,25 +224,6 @@ private Q_SLOTS:
         QCOMPARE(SerialPort::isRecognisedAdapter(description, hasIds, quint16(vendor), quint16(product)), recognised);
     }
 
-    void textBeforeBannerIsHeld()
-    {
-        QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
-        m_controller->send("$100=250.000\r\n");
-        QTRY_VERIFY(reader()->rxBuffer().contains(QLatin1String("$100")));
-        QVERIFY(settings.isEmpty());
-        QVERIFY(m_controller->received().isEmpty());
-        m_controller->send(banner);
-        QTRY_COMPARE(settings.count(), 1);
-        QCOMPARE(settings.at(0).at(0).toString(), QStringLiteral("$100"));
-        QCOMPARE(settings.at(0).at(1).toString(), QStringLiteral("250.000"));
-    }
-
-    void noBannerSendsOneSoftReset()
-    {
-        QTRY_COMPARE_WITH_TIMEOUT(m_controller->received(), QByteArray("\x18\n"), 7000);
-        QVERIFY(!reader()->isInitialised());
-    }
-
     void realTimeTextsOvertake_data()
     {
         QTest::addColumn<QString>("text");
@@ -205,10 +241,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(bool, overtakes);
-        QVERIFY(bringUp());
-        m_link->addMessageStringToWriterReader(QString(119, QLatin1Char('A')) + QLatin1Char('\n'));
-        m_link->addMessageStringToWriterReader(QString(59, QLatin1Char('B')) + QLatin1Char('\n'));
-        QTRY_COMPARE(m_controller->receivedLines().size(), 1);
+        fillBuffer();
         m_link->addMessageStringToWriterReader(text);
         if (overtakes)
             QTRY_COMPARE(m_controller->received().right(text.size()), text.toLatin1());
@@ -218,9 +251,8 @@ private Q_SLOTS:
 
     void answerSplitAcrossReadsCountsOnce()
     {
-        QVERIFY(bringUp());
-        queue(QStringLiteral("G1X1F100\n"));
-        queue(QStringLiteral("G1X2\n"));
+        QVERIFY(send(QStringLiteral("G1X1F100\n")));
+        m_link->addMessageToWriterReader(new RecordingMessage(QStringLiteral("G1X2\n"), &m_responses, Ordinary, 0));
         QVERIFY(waitForWritten({QStringLiteral("G1X1F100"), QStringLiteral("G1X2")}));
         m_controller->send("o");
         QTRY_COMPARE(reader()->rxBuffer(), QStringLiteral("o"));
@@ -230,52 +262,41 @@ private Q_SLOTS:
         QCOMPARE(m_link->sendQueue()->count(), 1);
     }
 
+    // A report reaches the door watcher only through a door query in flight, which also takes the "ok".
     void statusReports_data()
     {
         QTest::addColumn<QByteArray>("report");
         QTest::addColumn<QVariantList>("position");
-        QTest::newRow("idle") << QByteArray("<Idle|MPos:1.000,2.000,3.000|FS:0,0>") << QVariantList{1.f, 2.f, 3.f};
-        QTest::newRow("two values") << QByteArray("<Idle|MPos:1.000,2.000|FS:0,0>") << QVariantList{};
-        QTest::newRow("position last") << QByteArray("<Run|MPos:-4.500,6.250,-7.000>") << QVariantList{-4.5f, 6.25f, -7.f};
-        QTest::newRow("no position") << QByteArray("<Idle|WPos:1.000,2.000,3.000>") << QVariantList{};
+        QTest::addColumn<bool>("queried");
+        QTest::newRow("idle") << QByteArray("<Idle|MPos:1.000,2.000,3.000|FS:0,0>") << QVariantList{1.f, 2.f, 3.f} << true;
+        QTest::newRow("two values") << QByteArray("<Idle|MPos:1.000,2.000|FS:0,0>") << QVariantList{} << true;
+        QTest::newRow("position last") << QByteArray("<Run|MPos:-4.500,6.250,-7.000>") << QVariantList{-4.5f, 6.25f, -7.f} << true;
+        QTest::newRow("no position") << QByteArray("<Idle|WPos:1.000,2.000,3.000>") << QVariantList{} << true;
+        QTest::newRow("door open") << QByteArray("<Door:1|MPos:0.000,0.000,0.000|FS:0,0>") << QVariantList{0.f, 0.f, 0.f} << true;
+        QTest::newRow("report nobody asked for") << QByteArray("<Door:1|MPos:0.000,0.000,0.000|FS:0,0>")
+                                                 << QVariantList{0.f, 0.f, 0.f} << false;
     }
     void statusReports()
     {
         QFETCH(QByteArray, report);
         QFETCH(QVariantList, position);
-        QVERIFY(bringUp());
-        QSignalSpy positions(reader(), &SerialPortReader::updatePosition);
-        queue(QStringLiteral("?\n"), StatusQuery)->setPriority(true);
-        QVERIFY(waitForWritten({QStringLiteral("?")}));
-        QVERIFY(answerAndSync(report + "\r\n"));
-        QCOMPARE(m_responses, QStringList{QString::fromLatin1(report)});
-        QCOMPARE(m_link->sendQueue()->count(), 0);
-        QCOMPARE(positions.count(), position.isEmpty() ? 0 : 1);
-        if (!position.isEmpty())
-            QCOMPARE(positions.at(0), position);
-        QVERIFY(answerAndSync("ok\r\n"));
-        QCOMPARE(m_responses.last(), QStringLiteral("ok"));
-    }
-
-    void doorReportNeedsAQuery_data()
-    {
-        QTest::addColumn<bool>("queried");
-        QTest::newRow("door query in flight") << true;
-        QTest::newRow("report nobody asked for") << false;
-    }
-    void doorReportNeedsAQuery()
-    {
         QFETCH(bool, queried);
-        QVERIFY(bringUp());
         CheckDoorMessage::setDoorOpen(false);
+        QSignalSpy positions(reader(), &SerialPortReader::updatePosition);
         QSignalSpy door(CheckDoorMessage::instance(), &CheckDoorMessage::doorOpen);
         if (queried) {
             m_link->addMessageToWriterReader(new CheckDoorMessage);
             QVERIFY(waitForWritten({QStringLiteral("?")}));
         }
-        QVERIFY(answerAndSync("<Door:1|MPos:0.000,0.000,0.000|FS:0,0>\r\n"));
-        QCOMPARE(CheckDoorMessage::isDoorOpen(), queried);
+        QVERIFY(answerAndSync(report + "\r\n"));
         QCOMPARE(door.count(), int(queried));
+        QCOMPARE(CheckDoorMessage::isDoorOpen(), queried && report.contains("Door:1"));
+        QCOMPARE(positions.count(), position.isEmpty() ? 0 : 1);
+        if (!position.isEmpty())
+            QCOMPARE(positions.at(0), position);
+        QVERIFY(answerAndSync("ok\r\n"));
+        QCOMPARE(door.count(), 2 * int(queried));
+        QCOMPARE(m_link->sendQueue()->count(), 0);
         CheckDoorMessage::setDoorOpen(false);
     }
 
@@ -288,10 +309,10 @@ private Q_SLOTS:
     void errorsAreComposed()
     {
         QFETCH(bool, checkRun);
-        QVERIFY(bringUp());
         QSignalSpy tested(InfoDialog::instance(), &InfoDialog::testError);
-        queue(QStringLiteral("G1X10\n"), Ordinary, 7)->setCheckRun(checkRun);
-        QVERIFY(waitForWritten({QStringLiteral("G1X10")}));
+        RecordingMessage *message = send(QStringLiteral("G1X10\n"), Ordinary, 7);
+        QVERIFY(message);
+        message->setCheckRun(checkRun);
         QVERIFY(answerAndSync("error:22\r\n"));
         const QString expected = QStringLiteral("Error: Feed rate has not yet been set or is undefined.\nLine:7\nGcode: G1X10\n");
         QCOMPARE(m_responses, QStringList{QStringLiteral("error")});
@@ -319,12 +340,9 @@ private Q_SLOTS:
         QFETCH(bool, withMessage);
         QFETCH(QByteArray, line);
         QFETCH(QString, shown);
-        QVERIFY(bringUp());
         QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
-        if (withMessage) {
-            queue(QStringLiteral("G1X1\n"), Ordinary, 3);
-            QVERIFY(waitForWritten({QStringLiteral("G1X1")}));
-        }
+        if (withMessage)
+            QVERIFY(send(QStringLiteral("G1X1\n"), Ordinary, 3));
         QVERIFY(answerAndSync(line + "\r\n"));
         QCOMPARE(alarm.count(), 1);
         QCOMPARE(InfoDialog::instance()->text(), shown);
@@ -351,11 +369,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, answer);
         QFETCH(QVariantList, success);
         QFETCH(int, updates);
-        QVERIFY(bringUp());
         QSignalSpy successes(reader(), &SerialPortReader::settingsSuccess);
         QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
-        queue(content);
-        QTRY_COMPARE(m_controller->receivedLines().size(), 1);
+        QVERIFY(send(content));
         QVERIFY(answerAndSync(answer + "\r\n"));
         QCOMPARE(successes.count(), success.isEmpty() ? 0 : 1);
         if (!success.isEmpty())
@@ -367,9 +383,8 @@ private Q_SLOTS:
 
     void probeResultThenAcknowledgement()
     {
-        QVERIFY(bringUp());
-        queue(QStringLiteral("G38.2Z-5F100\n"), Probe);
-        queue(QStringLiteral("G0Z5\n"));
+        QVERIFY(send(QStringLiteral("G38.2Z-5F100\n"), Probe));
+        m_link->addMessageToWriterReader(new RecordingMessage(QStringLiteral("G0Z5\n"), &m_responses, Ordinary, 0));
         QVERIFY(waitForWritten({QStringLiteral("G38.2Z-5F100"), QStringLiteral("G0Z5")}));
         QVERIFY(answerAndSync("[PRB:1.000,2.000,-1.250:1]\r\nok\r\n"));
         QCOMPARE(m_responses, (QStringList{QStringLiteral("[PRB:1.000,2.000,-1.250:1]"), QStringLiteral("ok")}));
@@ -381,7 +396,6 @@ private Q_SLOTS:
 
     void secondBannerEndsTheSession()
     {
-        QVERIFY(bringUp());
         QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
         m_controller->send("\r\nGrbl 1.1h ['$' for");
         QTRY_VERIFY(reader()->rxBuffer().contains(QLatin1String("for")));
@@ -410,26 +424,22 @@ private Q_SLOTS:
     void badInputIsSurvived()
     {
         QFETCH(QByteArray, garbage);
-        QVERIFY(bringUp());
         QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
         m_controller->send(garbage);
         QVERIFY(answerAndSync("\r\n"));
         QVERIFY(reader()->rxBuffer().size() <= SerialPortReader::RxBufferLimit);
         QVERIFY(alarm.isEmpty());
         QVERIFY(m_link->isConnected());
-        queue(QStringLiteral("G1X1F100\n"));
-        QVERIFY(waitForWritten({QStringLiteral("G1X1F100")}));
+        QVERIFY(send(QStringLiteral("G1X1F100\n")));
         QVERIFY(answerAndSync("ok\r\n"));
         QCOMPARE(m_responses, QStringList{QStringLiteral("ok")});
         QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
     }
 
+    // The lost port during a job is tested against the simulator, through the main window.
     void tearDownResetsAndDropsTheRest()
     {
-        QVERIFY(bringUp());
-        m_link->addMessageStringToWriterReader(QString(119, QLatin1Char('A')) + QLatin1Char('\n'));
-        m_link->addMessageStringToWriterReader(QString(59, QLatin1Char('B')) + QLatin1Char('\n'));
-        QTRY_COMPARE(m_controller->receivedLines().size(), 1);
+        fillBuffer();
         QTRY_VERIFY(!m_link->sendQueue()->isInFlight());
         m_link->resetConnection(0);
         QVERIFY(!m_link->isConnected());
@@ -438,17 +448,6 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_link);
         QVERIFY(!m_controller->received().contains('B'));
         QVERIFY(InfoDialog::instance()->text().isEmpty());
-    }
-
-    void lostPortIsReported()
-    {
-        QVERIFY(bringUp());
-        queue(QStringLiteral("G1X1F100\n"));
-        m_controller->hangUp();
-        QTRY_VERIFY(!m_link->isConnected());
-        QVERIFY(InfoDialog::instance()->text().startsWith(QLatin1String("USB connection closed ")));
-        QVERIFY(InfoDialog::instance()->text().endsWith(QLatin1Char('\n')));
-        QVERIFY(InfoDialog::instance()->text().size() > 23);
     }
 };
 
