@@ -1,0 +1,105 @@
+#pragma once
+
+#include "app/mainwindow.h"
+#include "link/serialport.h"
+#include "modes/interface.h"
+#include "tools/grblsim/grblsimulator.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+// Answers every message box a test provokes with OK and remembers its title and text.
+class MessageBoxCatcher : public QObject
+{
+public:
+    MessageBoxCatcher()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                texts << box->windowTitle() + QLatin1Char('/') + box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        m_timer.start(5);
+    }
+
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+// A main window on a settings database of the test's own, with every message box answered; on
+// request connected in test mode to the simulated controller with the G-code mode shown.
+class MainPage
+{
+public:
+    MainPage()
+    {
+        static QTemporaryDir dataHome;
+        qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+        window = std::make_unique<MainWindow>();
+    }
+
+    ~MainPage()
+    {
+        window.reset();
+        simulator.reset();
+        // The preview hands its 3D window to the event loop for deletion.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    Interface *page() const { return window->mainPage(); }
+    QPushButton *button(const char *name) const { return page()->findChild<QPushButton *>(QLatin1String(name)); }
+    void click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+    QString writeFile(const QByteArray &content, const QString &name = QStringLiteral("job.nc"))
+    {
+        QFile file(files.filePath(name));
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write(content);
+        return file.fileName();
+    }
+
+    // Generous waits, for sanitizer builds.
+    bool connectToSimulator(const GrblSimulator::Options &options = GrblSimulator::Options())
+    {
+        simulator = std::make_unique<GrblSimulator>(options);
+        if (!simulator->start())
+            return false;
+        qputenv("KORVEX_PORT", simulator->devicePath().toUtf8());
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("TestUnlock")), Qt::LeftButton);
+        qunsetenv("KORVEX_PORT");
+        if (!window->connection()->isConnected())
+            return false;
+        // The board announces itself when its port is opened; should that banner be lost, a reset repeats it.
+        const auto startedUp = [this] { return simulator->receivedLines().contains(QStringLiteral("$$")); };
+        if (!QTest::qWaitFor(startedUp, 2000))
+            simulator->softReset();
+        if (!QTest::qWaitFor(startedUp, 30000))
+            return false;
+        // Entering the G-code mode asks for the position once.
+        click("button_gcode");
+        if (!QTest::qWaitFor([this] { return simulator->receivedLines().contains(QStringLiteral("?")); }, 30000))
+            return false;
+        QTest::qWait(50);
+        linesBeforeTest = simulator->receivedLines().size();
+        return true;
+    }
+
+    // What the controller received since connectToSimulator() returned.
+    QStringList received() const { return simulator->receivedLines().mid(linesBeforeTest); }
+
+    QTemporaryDir files;
+    std::unique_ptr<GrblSimulator> simulator;
+    std::unique_ptr<MainWindow> window;
+    MessageBoxCatcher boxes;
+    int linesBeforeTest = 0;
+};
