@@ -60,18 +60,14 @@ private:
     QByteArray m_received;
 };
 
+// Logs each answer it is given as "<its line> got <answer>".
 class RecordingMessage : public SerialMessage
 {
 public:
-    RecordingMessage(const QString &content, QStringList *log, qint32 kind, quint32 lineNumber) : m_log(log)
-    {
-        setContent(content);
-        setKind(kind);
-        setLineNumber(lineNumber);
-    }
+    RecordingMessage(const QString &content, QStringList *log) : m_log(log) { setContent(content); }
     bool handleResponse(QString line) override
     {
-        m_log->append(line);
+        m_log->append(content().trimmed() + QStringLiteral(" got ") + line);
         return true;
     }
 
@@ -90,16 +86,24 @@ class TestSerialPort : public QObject
 private:
     PtyController *m_controller = nullptr;
     QPointer<SerialPort> m_link;
-    QStringList m_responses;
+    QStringList m_events;   // answers given to messages, and what the reader and the info dialog emitted
 
     SerialPortReader *reader() const { return m_link->reader(); }
 
-    // Queues a line whose answers are recorded, and waits until it is written.
-    RecordingMessage *send(const QString &content, qint32 kind = Ordinary, quint32 lineNumber = 0)
+    // Queues lines numbered from 7 whose answers are logged, and waits until they are written.
+    bool queue(const QStringList &contents, qint32 firstKind = Ordinary, bool firstInCheckRun = false)
     {
-        auto *message = new RecordingMessage(content, &m_responses, kind, lineNumber);
-        m_link->addMessageToWriterReader(message);
-        return waitForWritten({content.trimmed()}) ? message : nullptr;
+        for (int i = 0; i < contents.size(); ++i) {
+            auto *message = new RecordingMessage(contents.at(i), &m_events);
+            message->setLineNumber(quint32(7 + i));
+            message->setKind(i == 0 ? firstKind : Ordinary);
+            message->setCheckRun(i == 0 && firstInCheckRun);
+            m_link->addMessageToWriterReader(message);
+        }
+        QStringList lines;
+        for (const QString &content : contents)
+            lines << content.trimmed();
+        return waitForWritten(lines);
     }
 
     // A settings line echoes straight back as a signal: once it is seen, everything sent before it was read.
@@ -144,6 +148,10 @@ private:
 
 private Q_SLOTS:
     // Tests named "beforeBanner..." start with a controller that has not announced itself.
+    void initTestCase()
+    {
+        connect(InfoDialog::instance(), &InfoDialog::testError, this, [this](QString text) { m_events << QStringLiteral("test error ") + text; });
+    }
     void init()
     {
         m_controller = new PtyController;
@@ -151,8 +159,16 @@ private Q_SLOTS:
         m_link = new SerialPort;
         m_link->setUnlockOnly(true);
         QVERIFY(m_link->connectToMachine());
-        m_responses.clear();
+        m_events.clear();
         InfoDialog::instance()->on_pushButton_clicked();
+        connect(reader(), &SerialPortReader::Alarm, this, [this] { m_events << QStringLiteral("alarm"); });
+        connect(reader(), &SerialPortReader::settingsSuccess, this, [this](QString nr, QString value, bool ok) {
+            m_events << QStringLiteral("success %1=%2 %3").arg(nr, value, ok ? QStringLiteral("ok") : QStringLiteral("refused"));
+        });
+        connect(reader(), &SerialPortReader::settingsUpdate, this, [this](QString nr, QString value) {
+            if (nr != QLatin1String("$999"))   // the test's own sync line
+                m_events << QStringLiteral("update %1=%2").arg(nr, value);
+        });
         if (!QByteArray(QTest::currentTestFunction()).startsWith("beforeBanner"))
             QVERIFY(bringUp());
     }
@@ -251,14 +267,12 @@ private Q_SLOTS:
 
     void answerSplitAcrossReadsCountsOnce()
     {
-        QVERIFY(send(QStringLiteral("G1X1F100\n")));
-        m_link->addMessageToWriterReader(new RecordingMessage(QStringLiteral("G1X2\n"), &m_responses, Ordinary, 0));
-        QVERIFY(waitForWritten({QStringLiteral("G1X1F100"), QStringLiteral("G1X2")}));
+        QVERIFY(queue({QStringLiteral("G1X1F100\n"), QStringLiteral("G1X2\n")}));
         m_controller->send("o");
         QTRY_COMPARE(reader()->rxBuffer(), QStringLiteral("o"));
-        QVERIFY(m_responses.isEmpty());
+        QVERIFY(m_events.isEmpty());
         m_controller->send("k\r\n");
-        QTRY_COMPARE(m_responses, QStringList{QStringLiteral("ok")});
+        QTRY_COMPARE(m_events, QStringList{QStringLiteral("G1X1F100 got ok")});
         QCOMPARE(m_link->sendQueue()->count(), 1);
     }
 
@@ -300,110 +314,66 @@ private Q_SLOTS:
         CheckDoorMessage::setDoorOpen(false);
     }
 
-    void errorsAreComposed_data()
+    // Each row queues its lines (the first numbered 7), the controller answers, and everything that
+    // follows is compared: the answers the messages got, the signals, and the info dialog's text.
+    void answers_data()
     {
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<int>("firstKind");
         QTest::addColumn<bool>("checkRun");
-        QTest::newRow("job") << false;
-        QTest::newRow("check run") << true;
-    }
-    void errorsAreComposed()
-    {
-        QFETCH(bool, checkRun);
-        QSignalSpy tested(InfoDialog::instance(), &InfoDialog::testError);
-        RecordingMessage *message = send(QStringLiteral("G1X10\n"), Ordinary, 7);
-        QVERIFY(message);
-        message->setCheckRun(checkRun);
-        QVERIFY(answerAndSync("error:22\r\n"));
-        const QString expected = QStringLiteral("Error: Feed rate has not yet been set or is undefined.\nLine:7\nGcode: G1X10\n");
-        QCOMPARE(m_responses, QStringList{QStringLiteral("error")});
-        QCOMPARE(InfoDialog::instance()->text(), checkRun ? QString() : expected);
-        QCOMPARE(tested.count(), int(checkRun));
-        if (checkRun)
-            QCOMPARE(tested.at(0).at(0).toString(), expected);
-    }
-
-    void alarms_data()
-    {
-        QTest::addColumn<bool>("withMessage");
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("shown");
-        const QString hardLimit = QStringLiteral("Hard limit triggered. Machine position is likely lost due to sudden and immediate halt. Re-homing is highly recommended.");
-        QTest::newRow("attributed") << true << QByteArray("ALARM:1") << QStringLiteral("Alarm: %1\nLine:3\nGcode: G1X1\n").arg(hardLimit);
-        QTest::newRow("alone") << false << QByteArray("ALARM:1") << hardLimit;
-        QTest::newRow("no digits") << false << QByteArray("ALARM:") << QStringLiteral("no alarm");
-        QTest::newRow("unknown number") << false << QByteArray("ALARM:10") << QStringLiteral("10");
-        QTest::newRow("alarm state report") << true << QByteArray("<Alarm|MPos:0.000,0.000,0.000|FS:0,0>")
-                                            << QStringLiteral("Alarm: no alarm\nLine:3\nGcode: G1X1\n");
-    }
-    void alarms()
-    {
-        QFETCH(bool, withMessage);
-        QFETCH(QByteArray, line);
-        QFETCH(QString, shown);
-        QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
-        if (withMessage)
-            QVERIFY(send(QStringLiteral("G1X1\n"), Ordinary, 3));
-        QVERIFY(answerAndSync(line + "\r\n"));
-        QCOMPARE(alarm.count(), 1);
-        QCOMPARE(InfoDialog::instance()->text(), shown);
-        QVERIFY(m_responses.isEmpty());
-        QCOMPARE(m_link->sendQueue()->count(), 0);
-        QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
-    }
-
-    void settingsWrites_data()
-    {
-        QTest::addColumn<QString>("content");
         QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QVariantList>("success");
-        QTest::addColumn<int>("updates");
-        QTest::newRow("acknowledged") << "$110=500\n" << QByteArray("ok") << QVariantList{"$110", "500\n", true} << 1;
-        QTest::newRow("refused") << "$110=500\n" << QByteArray("error:3") << QVariantList{"$110", "500\n", false} << 0;
-        QTest::newRow("list") << "$$\n" << QByteArray("ok") << QVariantList{} << 0;
-        QTest::newRow("home") << "$H\n" << QByteArray("ok") << QVariantList{} << 0;
-        QTest::newRow("jog") << "$J=G91X5F600\n" << QByteArray("ok") << QVariantList{} << 0;
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("info");
+        const QStringList none;
+        const QString feedError = QStringLiteral("Error: Feed rate has not yet been set or is undefined.\nLine:7\nGcode: G1X10\n");
+        const QString hardLimit = QStringLiteral("Hard limit triggered. Machine position is likely lost due to sudden and immediate halt. Re-homing is highly recommended.");
+        QTest::newRow("error") << QStringList{"G1X10\n"} << 0 << false << QByteArray("error:22") << QStringList{"G1X10 got error"} << feedError;
+        QTest::newRow("error in a check run") << QStringList{"G1X10\n"} << 0 << true << QByteArray("error:22")
+                                              << QStringList{"test error " + feedError, "G1X10 got error"} << QString();
+        QTest::newRow("alarm for a line") << QStringList{"G1X1\n"} << 0 << false << QByteArray("ALARM:1") << QStringList{"alarm"}
+                                          << QStringLiteral("Alarm: %1\nLine:7\nGcode: G1X1\n").arg(hardLimit);
+        QTest::newRow("alarm alone") << none << 0 << false << QByteArray("ALARM:1") << QStringList{"alarm"} << hardLimit;
+        QTest::newRow("alarm without digits") << none << 0 << false << QByteArray("ALARM:") << QStringList{"alarm"} << "no alarm";
+        QTest::newRow("unknown alarm") << none << 0 << false << QByteArray("ALARM:10") << QStringList{"alarm"} << "10";
+        QTest::newRow("alarm state report") << QStringList{"G1X1\n"} << 0 << false << QByteArray("<Alarm|MPos:0.000,0.000,0.000|FS:0,0>")
+                                            << QStringList{"alarm"} << "Alarm: no alarm\nLine:7\nGcode: G1X1\n";
+        QTest::newRow("setting written") << QStringList{"$110=500\n"} << 0 << false << QByteArray("ok")
+                                         << QStringList{"success $110=500\n ok", "update $110=500\n", "$110=500 got ok"} << QString();
+        QTest::newRow("setting refused") << QStringList{"$110=500\n"} << 0 << false << QByteArray("error:3")
+                                         << QStringList{"success $110=500\n refused", "$110=500 got error"}
+                                         << "Error: Grbl '$' system command was not recognized or supported.\nLine:7\nGcode: $110=500\n";
+        QTest::newRow("settings list") << QStringList{"$$\n"} << 0 << false << QByteArray("ok") << QStringList{"$$ got ok"} << QString();
+        QTest::newRow("home") << QStringList{"$H\n"} << 0 << false << QByteArray("ok") << QStringList{"$H got ok"} << QString();
+        QTest::newRow("jog") << QStringList{"$J=G91X5F600\n"} << 0 << false << QByteArray("ok") << QStringList{"$J=G91X5F600 got ok"} << QString();
+        QTest::newRow("probe result, its ok, then the next line's") << QStringList{"G38.2Z-5F100\n", "G0Z5\n"} << int(Probe) << false
+            << QByteArray("[PRB:1.000,2.000,-1.250:1]\r\nok\r\nok")
+            << QStringList{"G38.2Z-5F100 got [PRB:1.000,2.000,-1.250:1]", "G38.2Z-5F100 got ok", "G0Z5 got ok"} << QString();
     }
-    void settingsWrites()
+    void answers()
     {
-        QFETCH(QString, content);
+        QFETCH(QStringList, queued);
+        QFETCH(int, firstKind);
+        QFETCH(bool, checkRun);
         QFETCH(QByteArray, answer);
-        QFETCH(QVariantList, success);
-        QFETCH(int, updates);
-        QSignalSpy successes(reader(), &SerialPortReader::settingsSuccess);
-        QSignalSpy settings(reader(), &SerialPortReader::settingsUpdate);
-        QVERIFY(send(content));
+        QFETCH(QStringList, events);
+        QFETCH(QString, info);
+        QVERIFY(queue(queued, firstKind, checkRun));
         QVERIFY(answerAndSync(answer + "\r\n"));
-        QCOMPARE(successes.count(), success.isEmpty() ? 0 : 1);
-        if (!success.isEmpty())
-            QCOMPARE(successes.at(0), success);
-        QCOMPARE(settings.count(), updates + 1);   // the sync line itself is a settings line
-        if (updates)
-            QCOMPARE(settings.at(0), success.mid(0, 2));
-    }
-
-    void probeResultThenAcknowledgement()
-    {
-        QVERIFY(send(QStringLiteral("G38.2Z-5F100\n"), Probe));
-        m_link->addMessageToWriterReader(new RecordingMessage(QStringLiteral("G0Z5\n"), &m_responses, Ordinary, 0));
-        QVERIFY(waitForWritten({QStringLiteral("G38.2Z-5F100"), QStringLiteral("G0Z5")}));
-        QVERIFY(answerAndSync("[PRB:1.000,2.000,-1.250:1]\r\nok\r\n"));
-        QCOMPARE(m_responses, (QStringList{QStringLiteral("[PRB:1.000,2.000,-1.250:1]"), QStringLiteral("ok")}));
-        QCOMPARE(m_link->sendQueue()->count(), 1);
-        QVERIFY(answerAndSync("ok\r\n"));
-        QCOMPARE(m_responses.size(), 3);
+        QCOMPARE(m_events, events);
+        QCOMPARE(InfoDialog::instance()->text(), info);
+        QCOMPARE(m_link->sendQueue()->count(), 0);
         QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
     }
 
     void secondBannerEndsTheSession()
     {
-        QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
         m_controller->send("\r\nGrbl 1.1h ['$' for");
         QTRY_VERIFY(reader()->rxBuffer().contains(QLatin1String("for")));
         m_controller->send(" help]\r\n");
-        QTRY_COMPARE(alarm.count(), 1);
+        QTRY_COMPARE(m_events, QStringList{"alarm"});
         QCOMPARE(InfoDialog::instance()->text(), QStringLiteral("Init Failed: Re-Unlock \n"));
         QVERIFY(answerAndSync("[MSG:'$H'|'$X' to unlock]\r\n"));
-        QCOMPARE(alarm.count(), 1);
+        QCOMPARE(m_events, QStringList{"alarm"});
     }
 
     void badInputIsSurvived_data()
@@ -424,15 +394,15 @@ private Q_SLOTS:
     void badInputIsSurvived()
     {
         QFETCH(QByteArray, garbage);
-        QSignalSpy alarm(reader(), &SerialPortReader::Alarm);
         m_controller->send(garbage);
         QVERIFY(answerAndSync("\r\n"));
         QVERIFY(reader()->rxBuffer().size() <= SerialPortReader::RxBufferLimit);
-        QVERIFY(alarm.isEmpty());
+        QVERIFY(!m_events.contains(QStringLiteral("alarm")));
         QVERIFY(m_link->isConnected());
-        QVERIFY(send(QStringLiteral("G1X1F100\n")));
+        m_events.clear();
+        QVERIFY(queue({QStringLiteral("G1X1F100\n")}));
         QVERIFY(answerAndSync("ok\r\n"));
-        QCOMPARE(m_responses, QStringList{QStringLiteral("ok")});
+        QCOMPARE(m_events, QStringList{QStringLiteral("G1X1F100 got ok")});
         QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
     }
 
