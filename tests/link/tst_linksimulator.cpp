@@ -17,7 +17,7 @@
 #include <memory>
 
 // The connection end to end against the simulated controller on a pseudo-terminal. Answers to single
-// lines (errors, alarms, a restarted controller) are tested byte for byte in tst_serialport.
+// lines (errors, alarms, the door message, a restarted controller) are tested byte for byte in tst_serialport.
 class TestLinkSimulator : public QObject
 {
     Q_OBJECT
@@ -165,15 +165,6 @@ private Q_SLOTS:
         QCOMPARE(m_link->sendQueue()->count(), 0);
         QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
         QCOMPARE(InfoDialog::instance()->text(), QString());
-    }
-
-    void openedDoorPausesTheJob()
-    {
-        connectTo(true);
-        awaitStartup();
-        QSignalSpy pause(InfoDialog::instance(), &InfoDialog::allPause);
-        m_simulator->setDoorOpen(true);
-        QVERIFY(pause.wait());
     }
 
     // GRBL does not serve its port while it writes its EEPROM: nothing may be sent meanwhile.

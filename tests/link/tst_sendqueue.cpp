@@ -7,13 +7,13 @@
 #include <QBuffer>
 #include <QPointer>
 #include <QSignalSpy>
-#include <QtConcurrent>
 #include <QtTest>
 
 #include <memory>
 
 // The send queue against an in-memory device: write completion is reported by hand, so every step
-// of the character counting can be looked at.
+// of the character counting can be looked at. Queueing from a worker thread is tested with a real
+// port in tst_linksimulator.
 class TestSendQueue : public QObject
 {
     Q_OBJECT
@@ -221,33 +221,6 @@ private Q_SLOTS:
         completeWrite(1);
         QCOMPARE(takeWritten(), QByteArray("G1X1\n"));
         QCOMPARE(m_queue->sendBudget(), SendQueue::InitialBudget - 15);
-    }
-
-    void workerThreadsQueueInOrder()
-    {
-        const int count = 500;
-        QFuture<void> filling = QtConcurrent::run([this] {
-            for (int i = 1; i <= count; ++i)
-                m_queue->enqueue(line(QStringLiteral("G1X%1\n").arg(i)));
-        });
-        QByteArray all;
-        int taken = 0;
-        while (taken < count) {
-            QCoreApplication::processEvents();
-            const QByteArray chunk = takeWritten();
-            all += chunk;
-            if (!chunk.isEmpty())
-                completeWrite(chunk.size());
-            if (SerialMessage *message = m_queue->takeAnsweredMessage()) {
-                ++taken;
-                SendQueue::release(message);
-            }
-        }
-        filling.waitForFinished();
-        QStringList expected;
-        for (int i = 1; i <= count; ++i)
-            expected << QStringLiteral("G1X%1").arg(i);
-        QCOMPARE(QString::fromLatin1(all).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
     }
 
     void releaseSparesOwnedMessages()

@@ -151,6 +151,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         connect(InfoDialog::instance(), &InfoDialog::testError, this, [this](QString text) { m_events << QStringLiteral("test error ") + text; });
+        connect(InfoDialog::instance(), &InfoDialog::allPause, this, [this] { m_events << QStringLiteral("pause all"); });
     }
     void init()
     {
@@ -345,6 +346,7 @@ private Q_SLOTS:
         QTest::newRow("settings list") << QStringList{"$$\n"} << 0 << false << QByteArray("ok") << QStringList{"$$ got ok"} << QString();
         QTest::newRow("home") << QStringList{"$H\n"} << 0 << false << QByteArray("ok") << QStringList{"$H got ok"} << QString();
         QTest::newRow("jog") << QStringList{"$J=G91X5F600\n"} << 0 << false << QByteArray("ok") << QStringList{"$J=G91X5F600 got ok"} << QString();
+        QTest::newRow("door opened") << none << 0 << false << QByteArray("[MSG:Check Door]") << QStringList{"pause all"} << QString();
         QTest::newRow("probe result, its ok, then the next line's") << QStringList{"G38.2Z-5F100\n", "G0Z5\n"} << int(Probe) << false
             << QByteArray("[PRB:1.000,2.000,-1.250:1]\r\nok\r\nok")
             << QStringList{"G38.2Z-5F100 got [PRB:1.000,2.000,-1.250:1]", "G38.2Z-5F100 got ok", "G0Z5 got ok"} << QString();
