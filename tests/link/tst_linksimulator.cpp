@@ -146,43 +146,42 @@ private Q_SLOTS:
         QVERIFY(vendor.at(0).at(0).toString().startsWith(QLatin1String("(PLV:")));
     }
 
+    // GRBL does not serve its port while it writes its EEPROM: nothing may be sent meanwhile.
+    void jobArrivesOnceAndInOrder_data()
+    {
+        QTest::addColumn<QStringList>("job");
+        QTest::addColumn<bool>("chunkedAnswers");
+        QTest::addColumn<int>("eepromWriteMs");
+        QTest::addColumn<double>("maxRateX");   // $110, 500 unless the job writes it
+        QTest::newRow("long job, answers in chunks") << makeJob(5000) << true << -1 << 500.0;
+        QTest::newRow("settings writes in the job")
+            << makeJob(20) + QStringList{"$110=650"} + makeJob(20) + QStringList{"G10 L20 P1 X0"} + makeJob(20) << false << 40 << 650.0;
+    }
     void jobArrivesOnceAndInOrder()
     {
+        QFETCH(QStringList, job);
+        QFETCH(bool, chunkedAnswers);
+        QFETCH(int, eepromWriteMs);
+        QFETCH(double, maxRateX);
         GrblSimulator::Options options;
-        options.chunkedAnswers = true;
+        options.chunkedAnswers = chunkedAnswers;
         options.seed = 11;
+        options.eepromWriteMs = eepromWriteMs;
         connectTo(true, options);
         awaitStartup();
         QSignalSpy progress(GcodeSerialMessage::instance(), &GcodeSerialMessage::setProgress);
         QSignalSpy done(GcodeSerialMessage::instance(), &GcodeSerialMessage::allMSGsSent);
-        const QStringList job = makeJob(5000);
         streamFromWorker(job);
         QVERIFY(done.wait(60000));
         QCOMPARE(jobLines(), job);
         QCOMPARE(progress.count(), job.size());
         QCOMPARE(progress.last().at(0).toLongLong(), qint64(job.size()));
         QCOMPARE(m_simulator->overflowCount(), 0);
+        QCOMPARE(m_simulator->droppedDuringEepromWrite(), 0);
+        QCOMPARE(m_simulator->setting(110).toDouble(), maxRateX);
         QCOMPARE(m_link->sendQueue()->count(), 0);
         QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
         QCOMPARE(InfoDialog::instance()->text(), QString());
-    }
-
-    // GRBL does not serve its port while it writes its EEPROM: nothing may be sent meanwhile.
-    void settingsWriteIsNotTalkedOver()
-    {
-        GrblSimulator::Options options;
-        options.eepromWriteMs = 40;
-        connectTo(true, options);
-        awaitStartup();
-        QStringList job = makeJob(20);
-        job << QStringLiteral("$110=500") << makeJob(20) << QStringLiteral("G10 L20 P1 X0") << makeJob(20);
-        QSignalSpy done(GcodeSerialMessage::instance(), &GcodeSerialMessage::allMSGsSent);
-        streamFromWorker(job);
-        QVERIFY(done.wait(20000));
-        QCOMPARE(m_simulator->droppedDuringEepromWrite(), 0);
-        QCOMPARE(jobLines(), job);
-        QCOMPARE(m_simulator->setting(110).toDouble(), 500.0);
-        QVERIFY(InfoDialog::instance()->text().isEmpty());
     }
 
     // A main window in test mode streams a long job; it ends by the start page or by a lost controller.
