@@ -7,11 +7,6 @@
 #include <QStackedWidget>
 
 namespace {
-QStackedWidget *stack(const MainPage &main, const char *name)
-{
-    return main.page()->findChild<QStackedWidget *>(QLatin1String(name));
-}
-
 // In the order of the mode indices: STL, PCB, G-code.
 QList<Mode_Base *> modes(const MainPage &main)
 {
@@ -63,14 +58,17 @@ void TstInterface::navigation()
     QFETCH(int, modePage);
     QFETCH(int, currentMode);
     MainPage main;
-    QCOMPARE(stack(main, "Modes")->currentIndex(), int(Interface::HomePage));
-    QCOMPARE(stack(main, "Mode")->currentIndex(), 2);
+    const auto page = [&main](const char *stack) {
+        return main.page()->findChild<QStackedWidget *>(QLatin1String(stack))->currentIndex();
+    };
+    QCOMPARE(page("Modes"), int(Interface::HomePage));
+    QCOMPARE(page("Mode"), 2);
     QCOMPARE(main.page()->currentModeIndex(), qint32(Interface::GcodeMode));
-    QVERIFY(stack(main, "Area_3D")->count() > 0);
+    QVERIFY(main.page()->findChild<QStackedWidget *>(QStringLiteral("Area_3D"))->count() > 0);
 
     main.click(qPrintable(clicked));
-    QCOMPARE(stack(main, "Modes")->currentIndex(), modesPage);
-    QCOMPARE(stack(main, "Mode")->currentIndex(), modePage);
+    QCOMPARE(page("Modes"), modesPage);
+    QCOMPARE(page("Mode"), modePage);
     QCOMPARE(main.page()->currentModeIndex(), currentMode);
     for (const char *name : {"button_zentra", "button_gcode", "button_pcb", "button_stl", "button_Contact",
                              "button_settings"}) {

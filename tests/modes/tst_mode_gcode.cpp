@@ -49,8 +49,6 @@ private Q_SLOTS:
     void stopWhileQueueingLargeProgram();
     void checkRun_data();
     void checkRun();
-    void checkDialogCannotBeClosedDuringRun();
-    void fileReaderAsync_data();
     void fileReaderAsync();
 };
 
@@ -114,16 +112,13 @@ void TstModeGcode::pauseSendsFeedHoldAndResumeCycleStart()
     QVERIFY(mode->isStarted());
     QCOMPARE(main.button("button_play_pause")->text(), QStringLiteral("pause"));
 
+    const auto holdAndResume = [&main] { return main.received().filter(QRegularExpression(QStringLiteral("^[!~]$"))); };
     main.click("button_play_pause");
-    QTRY_VERIFY(main.received().contains(QStringLiteral("!")));
+    QTRY_COMPARE(holdAndResume(), QStringList{QStringLiteral("!")});
     QVERIFY(mode->isPaused());
-    QVERIFY(!main.received().contains(QStringLiteral("~")));
     main.click("button_play_pause");
-    QTRY_VERIFY(main.received().contains(QStringLiteral("~")));
+    QTRY_COMPARE(holdAndResume(), (QStringList{"!", "~"}));
     QVERIFY(!mode->isPaused());
-    QVERIFY(main.received().indexOf(QStringLiteral("!")) < main.received().indexOf(QStringLiteral("~")));
-    QCOMPARE(main.received().count(QStringLiteral("!")), 1);
-    QCOMPARE(main.received().count(QStringLiteral("~")), 1);
     QVERIFY(main.boxes.texts.isEmpty());
 }
 
@@ -286,7 +281,7 @@ void TstModeGcode::checkRun_data()
     QTest::newRow("error, abort") << error << "abort" << false;
 }
 
-// Without errors the dialog closes by itself and real sending starts; after an error the user chooses.
+// Without errors the check dialog closes by itself and real sending starts; after an error the user chooses.
 void TstModeGcode::checkRun()
 {
     QFETCH(QString, error);
@@ -300,6 +295,11 @@ void TstModeGcode::checkRun()
     QSignalSpy abort(&dialog, &DialogGcodeTest::abort);
     auto *choice = dialog.findChild<QPushButton *>(button.isEmpty() ? QStringLiteral("abort") : button);
     QVERIFY(choice->isHidden());
+    // Neither Escape nor the window's close button ends a run.
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.close());
+    QVERIFY(dialog.isVisible());
 
     Q_EMIT GcodeSerialMessage::instance()->setTestProgress(1);
     QCOMPARE(dialog.findChild<QProgressBar *>()->value(), 33);
@@ -320,50 +320,27 @@ void TstModeGcode::checkRun()
     QVERIFY(!dialog.isVisible());
 }
 
-void TstModeGcode::checkDialogCannotBeClosedDuringRun()
-{
-    DialogGcodeTest dialog;
-    dialog.setCheckMessages({new GcodeSerialMessage});
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    QVERIFY(dialog.isVisible());
-    QVERIFY(!dialog.close());
-    QVERIFY(dialog.isVisible());
-}
-
-void TstModeGcode::fileReaderAsync_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("lines with line ends") << "part.stl" << QByteArray("solid part\r\n  facet normal 0 0 1\nendsolid")
-                                          << "solid part\n  facet normal 0 0 1\nendsolid\n" << QStringList{};
-    QTest::newRow("missing file") << "gone.dxf" << QByteArray() << QString()
-                                  << QStringList{"File Error/No such file or directory"};
-}
-
+// Each line followed by "\n"; a failing read is shown, and the name is the path's last component.
 void TstModeGcode::fileReaderAsync()
 {
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QFETCH(QString, text);
-    QFETCH(QStringList, boxes);
-    MessageBoxCatcher catcher;
+    MessageBoxCatcher boxes;
     QTemporaryDir dir;
-    QFile file(dir.filePath(name));
-    QVERIFY(content.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
+    QFile file(dir.filePath(QStringLiteral("part.stl")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("solid part\r\n  facet normal 0 0 1\nendsolid");
     file.close();
-
     FileReaderAsync reader;
     QSignalSpy readed(&reader, &FileReaderAsync::fileReaded);
     reader.readFile(file.fileName());
     QCOMPARE(readed.count(), 1);
     QVERIFY(reader.isDone());
-    QCOMPARE(reader.fileText(), text);
-    QCOMPARE(reader.fileName(), name);
-    QCOMPARE(catcher.texts, boxes);
+    QCOMPARE(reader.fileText(), QStringLiteral("solid part\n  facet normal 0 0 1\nendsolid\n"));
+    QCOMPARE(reader.fileName(), QStringLiteral("part.stl"));
+    QVERIFY(boxes.texts.isEmpty());
+
+    reader.readFile(dir.filePath(QStringLiteral("gone.dxf")));
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("File Error/No such file or directory")});
+    QCOMPARE(reader.fileName(), QStringLiteral("gone.dxf"));
 }
 
 QTEST_MAIN(TstModeGcode)
