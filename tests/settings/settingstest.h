@@ -1,8 +1,13 @@
 #pragma once
 
 #include "settings/database.h"
+#include "settings/machine_settings.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -43,4 +48,31 @@ inline QVariant scalar(const QString &sql)
 inline QVariant storedInCurrentProfile(const QString &column)
 {
     return scalar(QStringLiteral("SELECT %1 FROM maschine_settings WHERE machine_name = 'current'").arg(column));
+}
+
+// "v_110=500" for every setting field that shows text, "s_110 SAVED" for every marked status label.
+inline QStringList shownSettings(const Machine_Settings &page)
+{
+    QStringList shown;
+    for (const QLineEdit *field : page.findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^v_\\d+$")))) {
+        if (!field->text().isEmpty())
+            shown << field->objectName() + QLatin1Char('=') + field->text();
+    }
+    for (const QLabel *label : page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^s_\\d+$")))) {
+        if (!label->text().isEmpty())
+            shown << label->objectName() + QLatin1Char(' ') + label->text();
+    }
+    shown.sort();
+    return shown;
+}
+
+// The visible warning boxes as "title: text".
+inline QStringList warnings(const Machine_Settings &page)
+{
+    QStringList shown;
+    for (const QMessageBox *box : page.findChildren<QMessageBox *>()) {
+        if (box->isVisible())
+            shown << box->windowTitle() + QLatin1String(": ") + box->text();
+    }
+    return shown;
 }

@@ -1,43 +1,10 @@
-#include "settingstestdb.h"
+#include "settingstest.h"
 #include "settings/machine_settings.h"
 #include "settings/machinedriversettings.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
-
-namespace {
-
-// "v_110=500" for every setting field that shows text, "s_110 SAVED" for every marked status label.
-QStringList shownSettings(const Machine_Settings &page)
-{
-    QStringList shown;
-    for (const QLineEdit *field : page.findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^v_\\d+$")))) {
-        if (!field->text().isEmpty())
-            shown << field->objectName() + QLatin1Char('=') + field->text();
-    }
-    for (const QLabel *label : page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^s_\\d+$")))) {
-        if (!label->text().isEmpty())
-            shown << label->objectName() + QLatin1Char(' ') + label->text();
-    }
-    shown.sort();
-    return shown;
-}
-
-QStringList warnings(const Machine_Settings &page)
-{
-    QStringList shown;
-    for (const QMessageBox *box : page.findChildren<QMessageBox *>()) {
-        if (box->isVisible())
-            shown << box->windowTitle() + QLatin1String(": ") + box->text();
-    }
-    return shown;
-}
-
-} // namespace
 
 class TestMachineSettings : public QObject
 {

@@ -1,4 +1,4 @@
-#include "settingstestdb.h"
+#include "settingstest.h"
 #include "settings/pcb_settings.h"
 
 #include <QLineEdit>

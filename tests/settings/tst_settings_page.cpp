@@ -1,4 +1,4 @@
-#include "settingstestdb.h"
+#include "settingstest.h"
 #include "settings/settings.h"
 
 #include <QApplication>

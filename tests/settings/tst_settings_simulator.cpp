@@ -1,20 +1,15 @@
+#include "settingstest.h"
 #include "app/infodialog.h"
 #include "link/sendqueue.h"
 #include "link/serialport.h"
 #include "link/serialportreader.h"
-#include "settings/database.h"
-#include "settings/machine_settings.h"
 #include "settings/machinedriversettings.h"
 #include "tools/grblsim/grblsimulator.h"
 
 #include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -31,7 +26,27 @@ private:
     QPointer<SerialPort> m_link;
     int m_mark = 0;
 
-    void connectPage()
+    void awaitQuiet() { QTRY_COMPARE_WITH_TIMEOUT(m_link->sendQueue()->count(), 0, 10000); }
+    void markReceived() { m_mark = m_simulator->receivedLines().size(); }
+    QStringList receivedSinceMark() const { return m_simulator->receivedLines().mid(m_mark); }
+    QLineEdit *field(int number) const { return m_page->findChild<QLineEdit *>(QStringLiteral("v_%1").arg(number)); }
+
+    // Types over the whole field, as a user replacing a value does.
+    static void retype(QLineEdit *edit, const QString &text)
+    {
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
+        QVERIFY(!initDatabase(m_dir.filePath(QStringLiteral("korvexdb"))).isValid());
+    }
+
+    void init()
     {
         m_simulator = std::make_unique<GrblSimulator>();
         QVERIFY(m_simulator->start());
@@ -50,38 +65,6 @@ private:
         markReceived();
     }
 
-    void awaitQuiet() { QTRY_COMPARE_WITH_TIMEOUT(m_link->sendQueue()->count(), 0, 10000); }
-    void markReceived() { m_mark = m_simulator->receivedLines().size(); }
-    QStringList receivedSinceMark() const { return m_simulator->receivedLines().mid(m_mark); }
-
-    QLineEdit *field(int number) const { return m_page->findChild<QLineEdit *>(QStringLiteral("v_%1").arg(number)); }
-    QLabel *status(int number) const { return m_page->findChild<QLabel *>(QStringLiteral("s_%1").arg(number)); }
-
-    int inchWarnings() const
-    {
-        int shown = 0;
-        for (QMessageBox *box : m_page->findChildren<QMessageBox *>())
-            shown += box->isVisible() && box->text().startsWith(QLatin1String("GRBL reports Inches")) ? 1 : 0;
-        return shown;
-    }
-
-    static void retype(QLineEdit *edit, const QString &text)
-    {
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Delete);
-        QTest::keyClicks(edit, text);
-    }
-
-private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
-        QVERIFY(!initDatabase(m_dir.filePath(QStringLiteral("korvexdb"))).isValid());
-    }
-
-    void init() { connectPage(); }
-
     void cleanup()
     {
         delete m_link;
@@ -91,53 +74,59 @@ private Q_SLOTS:
         InfoDialog::instance()->on_pushButton_clicked();
     }
 
+    // Every setting the board lists has its field, which shows the value, and its status label.
     void theSettingsListFillsTheFields()
     {
+        QStringList listed;
         for (int number : {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 13, 20, 21, 22, 23, 24, 25, 26, 27, 30, 31, 32,
                            100, 101, 102, 110, 111, 112, 120, 121, 122, 130, 131, 132}) {
-            QVERIFY2(field(number) && status(number), qPrintable(QString::number(number)));
-            QCOMPARE(field(number)->text(), m_simulator->setting(number));
+            listed << QStringLiteral("v_%1=%2").arg(number).arg(m_simulator->setting(number));
+            QVERIFY2(m_page->findChild<QLabel *>(QStringLiteral("s_%1").arg(number)), qPrintable(listed.last()));
         }
-        QCOMPARE(inchWarnings(), 0);
+        listed.sort();
+        QCOMPARE(shownSettings(*m_page), listed);
+        QCOMPARE(warnings(*m_page), QStringList());
     }
 
-    // Edits within a second go as one write per setting in ascending order; only numbers are sent.
+    // Edits within a second go as one write per setting in ascending order; only numbers are sent, and a
+    // value the board refuses ($0 below 3) is marked.
     void editsAreWrittenOnceInAscendingOrder()
     {
-        const QString stepIdleDelay = m_simulator->setting(1);
+        const QString stepPulse = m_simulator->setting(0);
         retype(field(110), QStringLiteral("500"));
         retype(field(110), QStringLiteral("600"));
-        retype(field(1), QStringLiteral("-5"));
-        retype(field(0), QStringLiteral("12"));
+        retype(field(1), QStringLiteral("30"));
+        retype(field(0), QStringLiteral("2"));
         retype(field(111), QStringLiteral("5OO"));
         retype(field(112), QStringLiteral("1e3"));
-        QCOMPARE(status(112)->text(), QStringLiteral("ERROR"));
+        const auto marks = [this] { return shownSettings(*m_page).filter(QRegularExpression(QStringLiteral("^s_"))); };
+        QCOMPARE(marks(), (QStringList{"s_111 ERROR", "s_112 ERROR"}));
         QCOMPARE(receivedSinceMark(), QStringList());
         QTRY_COMPARE(receivedSinceMark().size(), 3);
         awaitQuiet();
-        QCOMPARE(receivedSinceMark(), (QStringList{"$0=12", "$1=-5", "$110=600"}));
+        QCOMPARE(receivedSinceMark(), (QStringList{"$0=2", "$1=30", "$110=600"}));
         QCOMPARE(m_simulator->setting(110).toDouble(), 600.0);
-        QCOMPARE(m_simulator->setting(1), stepIdleDelay);
+        QCOMPARE(m_simulator->setting(0), stepPulse);
 
         // Each answer marks its field; a SAVED mark goes when the next field is marked, an ERROR mark stays.
-        QTRY_COMPARE(status(110)->text(), QStringLiteral("SAVED"));
-        QVERIFY(status(110)->styleSheet().contains(QLatin1String("green")));
-        QCOMPARE(status(0)->text(), QString());
-        QCOMPARE(status(1)->text(), QStringLiteral("ERROR"));
-        QVERIFY(status(1)->styleSheet().contains(QLatin1String("red")));
-        QCOMPARE(status(111)->text(), QStringLiteral("ERROR"));
+        QTRY_COMPARE(marks(), (QStringList{"s_0 ERROR", "s_110 SAVED", "s_111 ERROR", "s_112 ERROR"}));
+        const auto style = [this](const char *label) { return m_page->findChild<QLabel *>(QLatin1String(label))->styleSheet(); };
+        QVERIFY(style("s_110").contains(QLatin1String("green")) && style("s_0").contains(QLatin1String("red")));
     }
 
+    // Once for the written value, once for the listing.
     void reportingInchesWarnsOnce()
     {
         m_link->addMessageStringToWriterReader(QStringLiteral("$13=1\n"));
-        QTRY_COMPARE(inchWarnings(), 1);
+        QTRY_COMPARE(warnings(*m_page).size(), 1);
         awaitQuiet();
+        QCOMPARE(warnings(*m_page).size(), 1);
+        QVERIFY(warnings(*m_page).first().startsWith(QLatin1String("Machine Settings: GRBL reports Inches")));
         qDeleteAll(m_page->findChildren<QMessageBox *>());
         m_link->addMessageStringToWriterReader(QStringLiteral("$$\n"));
         QTRY_COMPARE(field(13)->text(), QStringLiteral("1"));
         awaitQuiet();
-        QCOMPARE(inchWarnings(), 1);
+        QCOMPARE(warnings(*m_page).size(), 1);
     }
 
     void driverPagesTalkToTheBoard()
