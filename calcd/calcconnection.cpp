@@ -4,6 +4,8 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
+
 CalcConnection::CalcConnection(QTcpSocket *socket, qint64 maxRequestBytes, int idleTimeoutMs, QObject *parent)
     : QObject(parent), socket(socket), maxRequestBytes(maxRequestBytes)
 {
@@ -25,7 +27,8 @@ void CalcConnection::readRequest()
         return;
     }
     idleTimer.start();
-    received += socket->read(maxRequestBytes + 1 - received.size());
+    // QIODevice::read(n) reserves n bytes up front: ask only for what has arrived.
+    received += socket->read(std::min(socket->bytesAvailable(), maxRequestBytes + 1 - received.size()));
     if (received.size() > maxRequestBytes) {
         socket->abort();
         return;

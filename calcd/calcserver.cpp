@@ -5,6 +5,8 @@
 
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 CalcServer::CalcServer(const CalcOptions &options, const QString &workerProgram, QObject *parent)
     : QObject(parent), options(options), workerProgram(workerProgram)
 {
@@ -14,8 +16,12 @@ CalcServer::CalcServer(const CalcOptions &options, const QString &workerProgram,
 
 bool CalcServer::listen(QString *error)
 {
-    if (server.listen(options.listenAddress, options.port))
+    if (server.listen(options.listenAddress, options.port)) {
+        // QTcpServer queues at most 50 clients that have not been taken yet; in a burst the rest
+        // would wait for TCP's retries, seconds apart. Listening again widens the queue.
+        ::listen(static_cast<int>(server.socketDescriptor()), SOMAXCONN);
         return true;
+    }
     *error = server.errorString();
     return false;
 }
