@@ -6,7 +6,6 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -87,6 +86,7 @@ private:
     QStringList m_lines;
 };
 
+// The simulator on its own thread is exercised by tst_linksimulator and the streaming benchmark.
 class TestGrblSimulator : public QObject
 {
     Q_OBJECT
@@ -103,24 +103,12 @@ private:
 
     std::unique_ptr<GrblSimulator> m_simulator;
     std::unique_ptr<Host> m_host;
-    std::unique_ptr<QThread> m_thread;
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
     void cleanup()
     {
         m_host.reset();
-        if (m_thread) {
-            GrblSimulator *simulator = m_simulator.get();
-            QThread *home = thread();
-            QMetaObject::invokeMethod(simulator, [simulator, home] {
-                simulator->stop();
-                simulator->moveToThread(home);
-            }, Qt::BlockingQueuedConnection);
-            m_thread->quit();
-            m_thread->wait();
-            m_thread.reset();
-        }
         m_simulator.reset();
     }
 
@@ -128,28 +116,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("baud");
         QTest::addColumn<bool>("chunked");
-        QTest::addColumn<bool>("ownThread");
-        QTest::newRow("plain") << false << false << false;
-        QTest::newRow("115200 baud") << true << false << false;
-        QTest::newRow("chunked answers") << false << true << false;
-        QTest::newRow("own thread, baud, chunked") << true << true << true;
+        QTest::newRow("plain") << false << false;
+        QTest::newRow("115200 baud") << true << false;
+        QTest::newRow("chunked answers") << false << true;
+        QTest::newRow("baud, chunked") << true << true;
     }
 
     void answersEveryLineInOrder()
     {
         QFETCH(bool, baud);
         QFETCH(bool, chunked);
-        QFETCH(bool, ownThread);
         GrblSimulator::Options options;
         options.logPath = m_dir.filePath(QStringLiteral("order-%1.log").arg(QTest::currentDataTag()));
         options.emulateBaud = baud;
         options.chunkedAnswers = chunked;
         startWith(options);
-        if (ownThread) {
-            m_thread = std::make_unique<QThread>();
-            m_simulator->moveToThread(m_thread.get());
-            m_thread->start();
-        }
         // Real-time bytes leave the stream at once; their newline is an empty line of its own.
         m_host->write(QByteArray("G21\n?\nG90\n\x85\nG1X1F100\nG1X2\n~\n(comment)\nG0X0\n"));
         QVERIFY(m_host->waitForAnswers(9));
