@@ -134,12 +134,13 @@ private Q_SLOTS:
         m_page->findChild<QCheckBox *>(QStringLiteral("checkBox_AdvancedSettings"))->setChecked(true);
         QVERIFY(m_page->findChild<QWidget *>(QStringLiteral("AdvancedSettings"))->isEnabled());
         QTRY_COMPARE(m_page->findChild<QLabel *>(QStringLiteral("label_FirmwareVersion"))->text(), QStringLiteral("1.0.4"));
-        MachineDriverSettings *driver = m_page->driverPage(1);
-        const QString reportedConfig0 = driver->config0Word();
         QTRY_COMPARE(receivedSinceMark(), (QStringList{"(PLV:Version)", "(PLV:Driver1G)", "(PLV:Driver2G)", "(PLV:Driver3G)"}));
+        // The simulated board's stored registers reach each page.
+        for (int number = 1; number <= 3; ++number)
+            QTRY_COMPARE(m_page->driverPage(number)->config0Word(), QStringLiteral("0011110011010110"));
 
+        MachineDriverSettings *driver = m_page->driverPage(1);
         QVERIFY(driver->applyConfig(QStringLiteral("0011111111111111") + driver->config1Word()));
-        QVERIFY(reportedConfig0 != driver->config0Word());
         markReceived();
         driver->findChild<QPushButton *>(QStringLiteral("Config0_ButtonSave"))->click();
         QTRY_COMPARE(receivedSinceMark(), QStringList{QStringLiteral("(PLV:Driver1S|0011111111111111)")});
@@ -147,8 +148,7 @@ private Q_SLOTS:
         // Another choice on the page, then the board's stored configuration is read back and shown.
         driver->findChild<QRadioButton *>(QStringLiteral("Config0_Microstep_0"))->setChecked(true);
         m_page->writeMessage(QStringLiteral("(PLV:Driver1G)\n"));
-        QTRY_VERIFY(driver->findChild<QRadioButton *>(QStringLiteral("Config0_Microstep_3"))->isChecked());
-        QCOMPARE(driver->config0Word(), QStringLiteral("0011111111111111"));
+        QTRY_COMPARE(driver->config0Word(), QStringLiteral("0011111111111111"));
     }
 };
 
