@@ -52,7 +52,6 @@ private Q_SLOTS:
         QTest::addColumn<QList<float>>("found");
         QTest::newRow("stored diameter") << "" << "Wood" << 3.0f << QList<float>{12000, 2000, 0.5f};
         QTest::newRow("between two cutters") << "" << "Wood" << 2.0f << QList<float>{12000, 2000, 0.375f};
-        QTest::newRow("interpolated feed") << "" << "PCB" << 2.5f << QList<float>{12000, 1500, 0.1f};
         QTest::newRow("not exact in float") << "" << "Lab on a chip" << 0.1f << QList<float>{12000, 120, 0.01f};
         QTest::newRow("interpolated speed") << "INSERT INTO cutter VALUES (3, 4.0, 10000, 1500, 2.0)" << "Foam" << 3.5f
                                             << QList<float>{11000, 1750, 1.75f};
