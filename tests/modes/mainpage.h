@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "link/serialport.h"
 #include "modes/interface.h"
+#include "modes/mode_gcode.h"
 #include "tools/grblsim/grblsimulator.h"
 
 #include <QApplication>
@@ -56,14 +57,14 @@ public:
     }
 
     Interface *page() const { return window->mainPage(); }
+    Mode_Gcode *gcode() const { return page()->findChild<Mode_Gcode *>(); }
     QPushButton *button(const char *name) const { return page()->findChild<QPushButton *>(QLatin1String(name)); }
     void click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
 
     QString writeFile(const QByteArray &content, const QString &name = QStringLiteral("job.nc"))
     {
         QFile file(files.filePath(name));
-        if (!file.open(QIODevice::WriteOnly))
-            return QString();
+        file.open(QIODevice::WriteOnly);
         file.write(content);
         return file.fileName();
     }

@@ -1,6 +1,5 @@
 #include "app/infodialog.h"
 #include "link/gcodeserialmessage.h"
-#include "link/serialportreader.h"
 #include "modes/dialoggcodetest.h"
 #include "modes/filereaderasync.h"
 #include "modes/mode_gcode.h"
@@ -10,23 +9,9 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
-#include <QStackedWidget>
 #include <QTextBrowser>
 
 namespace {
-const QString Completed = QStringLiteral("Mill/Milling process completed");
-const QString NoProgram = QStringLiteral("info/First select a file");
-
-Mode_Gcode *gcodeMode(const MainPage &main)
-{
-    return main.page()->findChild<Mode_Gcode *>();
-}
-
-QString topBarText(const MainPage &main)
-{
-    return main.button("button_time")->text();
-}
-
 QByteArray commentLine(int length)
 {
     return "G1X1F100 (" + QByteArray(length - 11, 'a') + ")";
@@ -70,20 +55,20 @@ void TstModeGcode::progressAndCompletion()
     QFETCH(QString, afterFirstAnswer);
     MainPage main;
     QVERIFY(main.connectToSimulator());
-    Mode_Gcode *mode = gcodeMode(main);
+    Mode_Gcode *mode = main.gcode();
     mode->loadFile(main.writeFile(program));
 
     QString shownAfterFirst;
     QObject listener;
     connect(GcodeSerialMessage::instance(), &GcodeSerialMessage::setProgress, &listener, [&](qint64 line) {
         if (line == 1)
-            shownAfterFirst = topBarText(main);
+            shownAfterFirst = main.button("button_time")->text();
     });
     main.click("button_play_pause");
-    QTRY_COMPARE_WITH_TIMEOUT(main.boxes.texts, QStringList{Completed}, 100000);
+    QTRY_COMPARE_WITH_TIMEOUT(main.boxes.texts, QStringList{QStringLiteral("Mill/Milling process completed")}, 100000);
 
     QCOMPARE(shownAfterFirst, afterFirstAnswer);
-    QCOMPARE(topBarText(main), QStringLiteral("100%"));
+    QCOMPARE(main.button("button_time")->text(), QStringLiteral("100%"));
     QCOMPARE(main.received(), QString::fromLatin1(program).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
     QCOMPARE(main.simulator->overflowCount(), 0);
     QVERIFY(mode->isPaused());
@@ -102,7 +87,7 @@ void TstModeGcode::pauseSendsFeedHoldAndResumeCycleStart()
     QByteArray program;
     for (int i = 0; i < 20; ++i)
         program += "G1X1F60\nG1X0\n";
-    Mode_Gcode *mode = gcodeMode(main);
+    Mode_Gcode *mode = main.gcode();
     mode->loadFile(main.writeFile(program));
 
     main.click("button_play_pause");
@@ -150,7 +135,7 @@ void TstModeGcode::loadingFiles()
     QFETCH(QStringList, program);
     MainPage main;
     QVERIFY(main.connectToSimulator());
-    Mode_Gcode *mode = gcodeMode(main);
+    Mode_Gcode *mode = main.gcode();
     mode->loadFile(main.writeFile("G0X1\n", QStringLiteral("previous.nc")));
 
     QString path = main.files.filePath(QStringLiteral("new.nc"));
@@ -173,7 +158,7 @@ void TstModeGcode::loadingFiles()
     QCOMPARE(mode->program(), program);
     if (program.isEmpty()) {
         main.click("button_play_pause");
-        QCOMPARE(main.boxes.texts.last(), NoProgram);
+        QCOMPARE(main.boxes.texts.last(), QStringLiteral("info/First select a file"));
         QVERIFY(mode->isPaused());
     }
     QTest::qWait(100);
@@ -183,7 +168,7 @@ void TstModeGcode::loadingFiles()
 void TstModeGcode::reopeningUnchangedFileDoesNothing()
 {
     MainPage main;
-    Mode_Gcode *mode = gcodeMode(main);
+    Mode_Gcode *mode = main.gcode();
     const QString path = main.writeFile("G0X1\n");
     mode->loadFile(path);
     const QDateTime modified = QFileInfo(path).lastModified();
@@ -209,7 +194,7 @@ void TstModeGcode::manualCommandPollsUntilPositionStandsStill()
     options.motionTimeScale = 1.0;
     MainPage main;
     QVERIFY(main.connectToSimulator(options));
-    Mode_Gcode *mode = gcodeMode(main);
+    Mode_Gcode *mode = main.gcode();
     auto *input = mode->findChild<QLineEdit *>(QStringLiteral("input_user"));
     auto *history = mode->findChild<QTextBrowser *>(QStringLiteral("textBrowser_2"));
 
