@@ -118,47 +118,26 @@ private Q_SLOTS:
         InfoDialog::instance()->on_pushButton_clicked();
     }
 
-    void startupSequence_data()
+    // The start-up sequence, the settings list it asks for, then a job queued from a worker. GRBL does
+    // not serve its port while it writes its EEPROM: nothing may be sent meanwhile.
+    void startupThenJob_data()
     {
         QTest::addColumn<bool>("unlockOnly");
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("calibrate") << false << QStringList{"(PLV:Version)", "$H", "G92.1", "G0X0Y0Z0", "G92X0Y0Z0",
-                                                           "G0X175", "G0X72.5Y145", "M8", "$$"};
-        QTest::newRow("test") << true << QStringList{"(PLV:Version)", "$X", "$$"};
-    }
-    void startupSequence()
-    {
-        QFETCH(bool, unlockOnly);
-        QFETCH(QStringList, lines);
-        connectTo(unlockOnly);
-        QSignalSpy settings(m_link->reader(), &SerialPortReader::settingsUpdate);
-        QSignalSpy vendor(m_link->reader(), &SerialPortReader::usbMessage);
-        awaitStartup();
-        QStringList received = m_simulator->receivedLines();
-        received.removeAll(QStringLiteral("<0x18>"));   // the test's own reset, if the banner needed one
-        QCOMPARE(received, lines);
-        QVERIFY(m_link->sendQueue()->isVendorConfirmed());
-        QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
-        QTRY_COMPARE(settings.count(), 34);
-        QCOMPARE(settings.at(0).at(0).toString(), QStringLiteral("$0"));
-        QCOMPARE(settings.at(33).at(0).toString(), QStringLiteral("$132"));
-        QCOMPARE(vendor.count(), 1);
-        QVERIFY(vendor.at(0).at(0).toString().startsWith(QLatin1String("(PLV:")));
-    }
-
-    // GRBL does not serve its port while it writes its EEPROM: nothing may be sent meanwhile.
-    void jobArrivesOnceAndInOrder_data()
-    {
+        QTest::addColumn<QStringList>("startup");
         QTest::addColumn<QStringList>("job");
         QTest::addColumn<bool>("chunkedAnswers");
         QTest::addColumn<int>("eepromWriteMs");
         QTest::addColumn<double>("maxRateX");   // $110, 500 unless the job writes it
-        QTest::newRow("long job, answers in chunks") << makeJob(5000) << true << -1 << 500.0;
-        QTest::newRow("settings writes in the job")
+        QTest::newRow("calibrate, then a long job answered in chunks")
+            << false << QStringList{"(PLV:Version)", "$H", "G92.1", "G0X0Y0Z0", "G92X0Y0Z0", "G0X175", "G0X72.5Y145", "M8", "$$"}
+            << makeJob(5000) << true << -1 << 500.0;
+        QTest::newRow("test mode, then settings writes in the job") << true << QStringList{"(PLV:Version)", "$X", "$$"}
             << makeJob(20) + QStringList{"$110=650"} + makeJob(20) + QStringList{"G10 L20 P1 X0"} + makeJob(20) << false << 40 << 650.0;
     }
-    void jobArrivesOnceAndInOrder()
+    void startupThenJob()
     {
+        QFETCH(bool, unlockOnly);
+        QFETCH(QStringList, startup);
         QFETCH(QStringList, job);
         QFETCH(bool, chunkedAnswers);
         QFETCH(int, eepromWriteMs);
@@ -167,8 +146,20 @@ private Q_SLOTS:
         options.chunkedAnswers = chunkedAnswers;
         options.seed = 11;
         options.eepromWriteMs = eepromWriteMs;
-        connectTo(true, options);
+        connectTo(unlockOnly, options);
+        QSignalSpy settings(m_link->reader(), &SerialPortReader::settingsUpdate);
+        QSignalSpy vendor(m_link->reader(), &SerialPortReader::usbMessage);
         awaitStartup();
+        QStringList received = m_simulator->receivedLines();
+        received.removeAll(QStringLiteral("<0x18>"));   // the test's own reset, if the banner needed one
+        QCOMPARE(received, startup);
+        QVERIFY(m_link->sendQueue()->isVendorConfirmed());
+        QTRY_COMPARE(settings.count(), 34);
+        QCOMPARE(settings.at(0).at(0).toString(), QStringLiteral("$0"));
+        QCOMPARE(settings.at(33).at(0).toString(), QStringLiteral("$132"));
+        QCOMPARE(vendor.count(), 1);
+        QVERIFY(vendor.at(0).at(0).toString().startsWith(QLatin1String("(PLV:")));
+
         QSignalSpy progress(GcodeSerialMessage::instance(), &GcodeSerialMessage::setProgress);
         QSignalSpy done(GcodeSerialMessage::instance(), &GcodeSerialMessage::allMSGsSent);
         streamFromWorker(job);
