@@ -12,18 +12,13 @@
 #include "modes/pcbchangemessagebox.h"
 #include "tools/grblsim/grblsimulator.h"
 
-namespace {
-const QString NotFound = QStringLiteral("Haven´t found Korvex\n\nplugin the usb device");
-} // namespace
-
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { qputenv("XDG_DATA_HOME", m_dataHome.path().toUtf8()); }
     void init();
     void cleanup();
-    void infoDialogShowsPlainTextUntilOk();
     void calibrateWithoutController_data();
     void calibrateWithoutController();
     void testModeWithoutController();
@@ -33,17 +28,11 @@ private Q_SLOTS:
 
 private:
     void click(const char *startPageButton);
-    void connectThroughSimulator(const char *button);
 
     QTemporaryDir m_dataHome;
     std::unique_ptr<GrblSimulator> m_simulator;
     std::unique_ptr<MainWindow> m_window;
 };
-
-void TestMainWindow::initTestCase()
-{
-    qputenv("XDG_DATA_HOME", m_dataHome.path().toUtf8());
-}
 
 void TestMainWindow::init()
 {
@@ -66,35 +55,6 @@ void TestMainWindow::click(const char *startPageButton)
                       Qt::LeftButton);
 }
 
-// A board restarts when its port is opened and announces itself; a banner printed before the open
-// went with the port's buffers, so a reset makes the simulator announce itself again.
-void TestMainWindow::connectThroughSimulator(const char *button)
-{
-    m_simulator = std::make_unique<GrblSimulator>();
-    QVERIFY(m_simulator->start());
-    qputenv("KORVEX_PORT", m_simulator->devicePath().toUtf8());
-    click(button);
-    QCOMPARE(m_window->pageStack()->currentIndex(), 1);
-    QVERIFY(m_window->connection()->isConnected());
-    const auto startedUp = [this] { return m_simulator->receivedLines().contains(QStringLiteral("$$")); };
-    if (!QTest::qWaitFor(startedUp, 1000))
-        m_simulator->softReset();
-    QTRY_VERIFY2(startedUp(), qPrintable(m_simulator->receivedLines().join(QLatin1Char('|'))));
-}
-
-// Texts accumulate (see calibrateWithoutController) until OK; a status report stays text, not markup.
-void TestMainWindow::infoDialogShowsPlainTextUntilOk()
-{
-    InfoDialog *dialog = InfoDialog::instance();
-    auto *label = dialog->findChild<QLabel *>(QStringLiteral("infotext"));
-    dialog->appendInfo(QStringLiteral("<Alarm|MPos:0.000,0.000,0.000>\n"));
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(label->textFormat(), Qt::PlainText);
-    QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
-    QVERIFY(!dialog->isVisible());
-    QVERIFY(label->text().isEmpty());
-}
-
 void TestMainWindow::calibrateWithoutController_data()
 {
     QTest::addColumn<QByteArray>("port");
@@ -102,20 +62,26 @@ void TestMainWindow::calibrateWithoutController_data()
     QTest::newRow("port cannot be opened") << QByteArray("/dev/korvex-missing-device");
 }
 
-// Each attempt reports again, below the earlier report, and the start page stays.
+// Each attempt reports again, below the earlier report, and the start page stays; OK clears the texts.
 void TestMainWindow::calibrateWithoutController()
 {
     QFETCH(QByteArray, port);
+    const QString notFound = QStringLiteral("Haven´t found Korvex\n\nplugin the usb device");
     if (!port.isEmpty())
         qputenv("KORVEX_PORT", port);
     for (int attempt = 1; attempt <= 2; ++attempt) {
         click("button_unlock");
         QCOMPARE(m_window->pageStack()->currentIndex(), 0);
         QVERIFY(InfoDialog::instance()->isVisible());
-        QVERIFY2(InfoDialog::instance()->text().endsWith(NotFound), qPrintable(InfoDialog::instance()->text()));
-        QCOMPARE(InfoDialog::instance()->text().count(NotFound), attempt);
+        QVERIFY2(InfoDialog::instance()->text().endsWith(notFound), qPrintable(InfoDialog::instance()->text()));
+        QCOMPARE(InfoDialog::instance()->text().count(notFound), attempt);
         QVERIFY(!m_window->connection() || !m_window->connection()->isConnected());
     }
+    auto *label = InfoDialog::instance()->findChild<QLabel *>(QStringLiteral("infotext"));
+    QCOMPARE(label->textFormat(), Qt::PlainText); // a status report shown there must not turn into markup
+    QTest::mouseClick(InfoDialog::instance()->findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+    QVERIFY(!InfoDialog::instance()->isVisible());
+    QVERIFY(label->text().isEmpty());
 }
 
 // The window starts on the start page; test mode opens the main page even without a controller.
@@ -162,7 +128,6 @@ void TestMainWindow::toolChangePrompt()
     QFETCH(QString, text);
     QFETCH(QString, picture);
     PCBChangeMessageBox *prompt = m_window->toolChangePrompt();
-    QVERIFY(!prompt->isVisible());
     Q_EMIT InfoDialog::instance()->openQTMessageBox(QStringLiteral("Change to 2mm outline milling cutter"), 1);
     QTRY_VERIFY(prompt->isVisible());
     Q_EMIT InfoDialog::instance()->openQTMessageBox(text, type);
@@ -179,8 +144,19 @@ void TestMainWindow::toolChangePrompt()
 // test mode then connects afresh, and closing the window resets the controller once more.
 void TestMainWindow::connectionsAgainstController()
 {
+    m_simulator = std::make_unique<GrblSimulator>();
+    QVERIFY(m_simulator->start());
+    qputenv("KORVEX_PORT", m_simulator->devicePath().toUtf8());
     m_window->show();
-    connectThroughSimulator("button_unlock");
+    click("button_unlock");
+    QCOMPARE(m_window->pageStack()->currentIndex(), 1);
+    QVERIFY(m_window->connection()->isConnected());
+    // A board restarts when its port is opened and announces itself; a banner printed before the open
+    // went with the port's buffers, so a reset makes the simulator announce itself again.
+    const auto startedUp = [this] { return m_simulator->receivedLines().contains(QStringLiteral("$$")); };
+    if (!QTest::qWaitFor(startedUp, 1000))
+        m_simulator->softReset();
+    QTRY_VERIFY2(startedUp(), qPrintable(m_simulator->receivedLines().join(QLatin1Char('|'))));
     const QStringList lines = m_simulator->receivedLines();
     QVERIFY(lines.contains(QStringLiteral("$H")));
     QVERIFY(lines.contains(QStringLiteral("G0X72.5Y145")));
