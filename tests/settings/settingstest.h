@@ -54,14 +54,11 @@ inline QVariant storedInCurrentProfile(const QString &column)
 inline QStringList shownSettings(const Machine_Settings &page)
 {
     QStringList shown;
-    for (const QLineEdit *field : page.findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^v_\\d+$")))) {
-        if (!field->text().isEmpty())
-            shown << field->objectName() + QLatin1Char('=') + field->text();
-    }
-    for (const QLabel *label : page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^s_\\d+$")))) {
-        if (!label->text().isEmpty())
-            shown << label->objectName() + QLatin1Char(' ') + label->text();
-    }
+    for (const QLineEdit *field : page.findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^v_\\d+$"))))
+        shown << field->objectName() + QLatin1Char('=') + field->text();
+    for (const QLabel *label : page.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^s_\\d+$"))))
+        shown << label->objectName() + QLatin1Char(' ') + label->text();
+    shown = shown.filter(QRegularExpression(QStringLiteral("^\\w+[= ]."))); // empty ones show nothing
     shown.sort();
     return shown;
 }

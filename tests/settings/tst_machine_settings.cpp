@@ -111,8 +111,6 @@ private Q_SLOTS:
         const auto faultFlag = [&page](int driver) {
             return page.driverPage(driver)->findChild<QToolButton *>(QStringLiteral("Fault_Flag"))->isChecked();
         };
-        page.getUsbKorvexMessage(QStringLiteral("(PLV:Version|2.1.0)"));
-        QCOMPARE(page.findChild<QLabel *>(QStringLiteral("label_FirmwareVersion"))->text(), QStringLiteral("2.1.0"));
         page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver2G|00111111111111110111100000101010)"));
         page.getUsbKorvexMessage(QStringLiteral("(PLV:Driver3|00000000000000001110000000000000)"));
         QCOMPARE(words(2), QStringLiteral("00111111111111110111100000101010"));
