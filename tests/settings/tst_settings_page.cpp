@@ -168,8 +168,8 @@ private Q_SLOTS:
         QVERIFY(!page.addMaterial(QStringLiteral("Sample")));
     }
 
-    // The PCB settings stack page.
-    // Each field shows the column of its own name; a broken profile shows what can be read and the page works on.
+    // The PCB settings stack page: each field shows the column of its own name; a broken profile shows what
+    // can be read and the page works on.
     void pcbLoadsTheStoredProfile_data()
     {
         QTest::addColumn<QString>("change");
