@@ -49,24 +49,14 @@ class TestPreviewWindow : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void cleanup();
+    void initTestCase() { QVERIFY(!initDatabase(m_dir.filePath(QStringLiteral("korvexdb"))).isValid()); }
+    void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     void cameraFollowsTableAndMouse();
     void drawsTableGridAndPath();
 
 private:
     QTemporaryDir m_dir;
 };
-
-void TestPreviewWindow::initTestCase()
-{
-    QVERIFY(!initDatabase(m_dir.filePath(QStringLiteral("korvexdb"))).isValid());
-}
-
-void TestPreviewWindow::cleanup()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 void TestPreviewWindow::cameraFollowsTableAndMouse()
 {
