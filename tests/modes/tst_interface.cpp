@@ -10,8 +10,7 @@ namespace {
 // In the order of the mode indices: STL, PCB, G-code.
 QList<Mode_Base *> modes(const MainPage &main)
 {
-    return {main.page()->findChild<Mode_STL *>(), main.page()->findChild<Mode_PCB *>(),
-            main.gcode()};
+    return {main.page()->findChild<Mode_STL *>(), main.page()->findChild<Mode_PCB *>(), main.gcode()};
 }
 
 Mode_Base *currentMode(const MainPage &main)
