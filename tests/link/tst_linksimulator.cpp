@@ -211,7 +211,8 @@ private Q_SLOTS:
             return;
         }
         // Nothing of the job follows the soft reset, and the banner answering it is no restart.
-        QTRY_VERIFY(m_simulator->receivedLines().contains(QStringLiteral("<0x18>")));
+        QTRY_VERIFY2(m_simulator->receivedLines().contains(QStringLiteral("<0x18>")),
+                     qPrintable(m_simulator->receivedLines().mid(m_simulator->receivedLines().size() - 8).join(QLatin1Char('|'))));
         const QStringList lines = m_simulator->receivedLines();
         QVERIFY(lines.mid(lines.lastIndexOf(QStringLiteral("<0x18>"))).filter(QRegularExpression(QStringLiteral("^G1"))).isEmpty());
         QCOMPARE(info, QString());
