@@ -347,15 +347,10 @@ private Q_SLOTS:
         QVERIFY(m_host->waitForAnswers(answered + 2));
         const qint64 answeredAfter = clock.elapsed();
         QVERIFY(m_host->waitForAnswers(answered + 3));
-        const QStringList answers = m_host->answers().mid(answered);
-        if (!waits) {
-            QVERIFY2(answeredAfter < 250, qPrintable(QString::number(answeredAfter)));
-            QCOMPARE(answers, (QStringList{"ok", "ok", "error:8"}));
-            return;
-        }
-        QVERIFY2(answeredAfter >= 290, qPrintable(QString::number(answeredAfter)));
-        QCOMPARE(answers, (QStringList{"ok", "ok", "ok"}));
-        QCOMPARE(m_host->lines().filter(QRegularExpression(QStringLiteral("^\\$\\d+="))).size(), 34);
+        QVERIFY2(waits ? answeredAfter >= 290 : answeredAfter < 250, qPrintable(QString::number(answeredAfter)));
+        // "$$" is refused while the machine moves ("error:8") and lists the 34 settings when it is idle.
+        QCOMPARE(m_host->answers().mid(answered), (QStringList{"ok", "ok", waits ? "ok" : "error:8"}));
+        QCOMPARE(m_host->lines().filter(QRegularExpression(QStringLiteral("^\\$\\d+="))).size(), waits ? 34 : 0);
     }
 
     void resetDuringMotionLocks()
