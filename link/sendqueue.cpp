@@ -257,6 +257,16 @@ void SendQueue::dropWaitingLines()
         release(message);
 }
 
+void SendQueue::writeNow(const QByteArray &bytes)
+{
+    QMutexLocker lock(&m_lock);
+    if (!m_device || !m_device->isOpen())
+        return;
+    m_device->write(bytes);
+    if (auto *port = qobject_cast<QSerialPort *>(m_device))
+        port->flush();
+}
+
 bool SendQueue::isVendorConfirmed() const
 {
     QMutexLocker lock(&m_lock);

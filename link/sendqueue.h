@@ -37,6 +37,9 @@ public:
     void clear();
     // Drops the ordinary lines not yet written; priority lines (a soft reset) still go out.
     void dropWaitingLines();
+    // Writes past the queue, the line in flight and the EEPROM wait: for the soft reset that ends
+    // a connection, which GRBL takes at any moment and which must not wait for a write report.
+    void writeNow(const QByteArray &bytes);
 
     bool isVendorConfirmed() const;
     int sendBudget() const;

@@ -241,10 +241,12 @@ void SerialPort::resetConnection(int index)
         return;
     // Whatever the controller prints after the reset (its banner) belongs to no one any more.
     m_reader->stopReading();
-    addMessageStringToWriterReader(softResetLine());
     m_connected = false;
-    // The connection lives on until its deletion comes round; nothing of the job may follow the reset.
+    // The connection lives on until its deletion comes round; nothing of the job may follow the
+    // reset, and the reset waits for nothing: a queued reset could sit behind a write whose report
+    // comes only after the port is closed, and the machine would run on with its buffered lines.
     m_sendQueue->dropWaitingLines();
+    m_sendQueue->writeNow(softResetLine().toLatin1());
     if (m_port->isOpen())
         m_port->waitForBytesWritten(1000);
     disconnect(m_pageStackConnection);
