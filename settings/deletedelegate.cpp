@@ -66,8 +66,13 @@ bool DeleteDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const
     if (index.column() != deleteColumn)
         return QSqlRelationalDelegate::editorEvent(event, model, option, index);
     if (event->type() == QEvent::MouseButtonPress) {
+        auto *table = qobject_cast<QSqlTableModel *>(model);
+        // The model deletes no saved row while a row the database refused is pending; dropping that
+        // one first makes one click enough. New rows are added at the end, so this row keeps its index.
+        if (table && table->isDirty() && !table->isDirty(index))
+            table->revertAll();
         model->removeRow(index.row());
-        if (auto *table = qobject_cast<QSqlTableModel *>(model))
+        if (table)
             table->select();
     }
     return true;

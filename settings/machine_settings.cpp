@@ -176,21 +176,20 @@ void Machine_Settings::lineEditChanged(const QString &text)
     if (number < 0)
         return;
     m_sendTimer.start(writeDelayMs);
-    // Only numbers go to the controller; anything else is refused here and marked at once, so a typo never
-    // reaches the EEPROM and the field does not pretend to be saved.
-    if (!isGrblNumber(text.trimmed())) {
-        m_pendingWrites.remove(number);
-        markStatus(number, false);
-        return;
-    }
-    m_pendingWrites.insert(number, QStringLiteral("$%1=%2").arg(number).arg(text.trimmed()));
+    m_pendingWrites.insert(number, text.trimmed());
 }
 
 void Machine_Settings::sendMessages()
 {
     const QMap<int, QString> writes = std::exchange(m_pendingWrites, {});
-    for (const QString &write : writes)
-        queueLine(write + QLatin1Char('\n'));
+    for (auto write = writes.cbegin(); write != writes.cend(); ++write) {
+        // Only numbers go to the controller, so a typo never reaches its EEPROM; anything else is
+        // marked once the typing has paused, not at a half-typed "-" or an emptied field.
+        if (isGrblNumber(write.value()))
+            queueLine(QStringLiteral("$%1=%2\n").arg(write.key()).arg(write.value()));
+        else
+            markStatus(write.key(), false);
+    }
 }
 
 void Machine_Settings::successGRBLSetting(const QString &nr, const QString &, bool status)

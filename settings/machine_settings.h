@@ -64,6 +64,7 @@ private:
     std::unique_ptr<Ui::Machine_Settings> ui;
     std::array<QLineEdit *, settingSlots> m_valueFields{};
     std::array<QLabel *, settingSlots> m_statusLabels{};
+    // The last text typed into each setting, by number, until the send timer fires.
     QMap<int, QString> m_pendingWrites;
     QTimer m_sendTimer;
     QPointer<QLabel> m_lastMarkedLabel;

@@ -154,6 +154,9 @@ private Q_SLOTS:
         addCutter(page, {2.0, 9000.0, 900.0, 0.9});
         const QString foam = QStringLiteral("SELECT group_concat(diameter || '/' || speed || '/' || depth, ' ') FROM cutter WHERE mid = 3");
         QCOMPARE(scalar(foam).toString(), QStringLiteral("2.0/12000.0/1.0 3.0/12000.0/1.5 4.0/10000.0/2.0"));
+        // One click deletes, though the refused cutter is still pending in the table.
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(model->index(0, 0)).center());
+        QCOMPARE(scalar(foam).toString(), QStringLiteral("3.0/12000.0/1.5 4.0/10000.0/2.0"));
     }
 
     // A database whose tables are missing still gives a page: no materials, an unconfigured cutter table.

@@ -100,7 +100,8 @@ private Q_SLOTS:
         retype(field(111), QStringLiteral("5OO"));
         retype(field(112), QStringLiteral("1e3"));
         const auto marks = [this] { return shownSettings(*m_page).filter(QRegularExpression(QStringLiteral("^s_"))); };
-        QCOMPARE(marks(), (QStringList{"s_111 ERROR", "s_112 ERROR"}));
+        // Nothing is judged while typing.
+        QCOMPARE(marks(), QStringList());
         QCOMPARE(receivedSinceMark(), QStringList());
         QTRY_COMPARE(receivedSinceMark().size(), 3);
         awaitQuiet();
