@@ -1,5 +1,6 @@
 // Times every request kind of korvex-calcd on the largest sample files through a real socket,
 // and measures the peak memory of the same calculation run as a worker process.
+#include "modes/filereaderasync.h"
 #include "toolpath/gcodeline.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTextStream>
 #include <QThread>
 
 #include <sys/resource.h>
@@ -31,18 +31,6 @@ struct Sample
     QString header; // everything before the length, with %1 for the length and %2 after it
 };
 
-QString fileText(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    QTextStream in(&file);
-    QString text;
-    while (!in.atEnd())
-        text += in.readLine() + QLatin1Char('\n');
-    return text;
-}
-
 QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
@@ -61,7 +49,8 @@ QByteArray request(const Sample &sample)
         const QByteArray bytes = fileBytes(sample.path);
         return QStringLiteral("STL\n%1\n2\n5\n300\n1\n0\n").arg(bytes.size()).toUtf8() + bytes;
     }
-    const QString text = fileText(sample.path);
+    QString text;
+    FileReaderAsync::readText(sample.path, &text);
     return sample.header.arg(text.size()).toUtf8() + text.toUtf8();
 }
 

@@ -40,17 +40,22 @@ void FileReaderAsync::readFile(const QString &path)
     }
 }
 
-// Runs on a pool thread while the window waits; the text is touched by nobody else meanwhile.
-QString FileReaderAsync::readStep(const QString &path)
+QString FileReaderAsync::readText(const QString &path, QString *text)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return file.errorString();
-    text.clear();
+    text->clear();
     QTextStream stream(&file);
     while (!stream.atEnd())
-        text += stream.readLine() + QLatin1Char('\n');
+        *text += stream.readLine() + QLatin1Char('\n');
     return QString();
+}
+
+// Runs on a pool thread while the window waits; the text is touched by nobody else meanwhile.
+QString FileReaderAsync::readStep(const QString &path)
+{
+    return readText(path, &text);
 }
 
 void FileReaderAsync::finishRead()

@@ -20,6 +20,10 @@ public:
     // Reads the file, each line followed by "\n"; a failure is shown in a "File Error" box.
     void readFile(const QString &path);
 
+    // A file's text as every design file is read: each line followed by "\n". Returns the error, or
+    // an empty text when the file was read.
+    static QString readText(const QString &path, QString *text);
+
     QString fileText() const { return text; }
     QString fileName() const;
     bool isDone() const { return done; }

@@ -1,9 +1,10 @@
 #include "calcdtestserver.h"
 
+#include "modes/filereaderasync.h"
+
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTextStream>
 #include <QThread>
 
 namespace {
@@ -91,13 +92,8 @@ QByteArray CalcdTestServer::dxfRequest(const QString &text, double feed, double 
 
 QString CalcdTestServer::fileText(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    QTextStream in(&file);
     QString text;
-    while (!in.atEnd())
-        text += in.readLine() + QLatin1Char('\n');
+    FileReaderAsync::readText(path, &text);
     return text;
 }
 
