@@ -1,7 +1,9 @@
 #include "app/infodialog.h"
 
-#include "app/mainwindow.h"
 #include "ui_infodialog.h"
+
+#include <QScrollBar>
+#include <QTextCursor>
 
 InfoDialog::InfoDialog()
     : ui(new Ui::InfoDialog)
@@ -9,6 +11,7 @@ InfoDialog::InfoDialog()
     ui->setupUi(this);
     // It has no parent window; an unread report must not keep the program alive after the main window closed.
     setAttribute(Qt::WA_QuitOnClose, false);
+    setWindowFlag(Qt::WindowStaysOnTopHint);
 }
 
 InfoDialog::~InfoDialog() = default;
@@ -19,22 +22,21 @@ InfoDialog *InfoDialog::instance()
     return dialog;
 }
 
-void InfoDialog::attachMainWindow(MainWindow *window)
-{
-    InfoDialog *dialog = instance();
-    connect(dialog, &InfoDialog::openQTMessageBox, window, &MainWindow::showQTInfo, Qt::QueuedConnection);
-    connect(dialog, &InfoDialog::allPause, window, &MainWindow::modePause, Qt::QueuedConnection);
-}
-
+// Appending costs the new text only, however long the list has grown, and a dialog already shown is
+// not shown again.
 void InfoDialog::appendInfo(const QString &text)
 {
-    ui->infotext->setText(ui->infotext->text() + text);
-    show();
+    QTextCursor end(ui->infotext->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
+    ui->infotext->verticalScrollBar()->setValue(ui->infotext->verticalScrollBar()->maximum());
+    if (!isVisible())
+        show();
 }
 
 QString InfoDialog::text() const
 {
-    return ui->infotext->text();
+    return ui->infotext->toPlainText();
 }
 
 void InfoDialog::on_pushButton_clicked()

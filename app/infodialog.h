@@ -6,10 +6,10 @@
 namespace Ui {
 class InfoDialog;
 }
-class MainWindow;
 
 // The one dialog where the machine link, the calculation client and the modes report problems.
-// Texts accumulate until the user presses OK, so a burst of errors is read in full.
+// Texts accumulate until the user presses OK, so a burst of errors is read in full. It does not block
+// the window: Stop must stay within reach while a program floods it with errors.
 class InfoDialog : public QDialog
 {
     Q_OBJECT
@@ -19,20 +19,15 @@ public:
     // Created on first use, without a parent, and kept until the program ends.
     static InfoDialog *instance();
 
-    // The window that shows the tool change prompt and pauses the job modes; connected queued, so
-    // the signals may be emitted from deep inside the reader's call chain.
-    static void attachMainWindow(MainWindow *window);
-
-    // Appends to what is already shown (callers end their texts with "\n" where they want a break).
-    void appendInfo(const QString &text);
     QString text() const;
 
 Q_SIGNALS:
-    void openQTMessageBox(QString text, int type);
+    // An error of a check run, for the check dialog.
     void testError(QString error);
-    void allPause();
 
 public Q_SLOTS:
+    // Appends to what is already shown (callers end their texts with "\n" where they want a break).
+    void appendInfo(const QString &text);
     void on_pushButton_clicked();
 
 protected:

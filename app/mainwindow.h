@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QScopedPointer>
 
 namespace Ui {
@@ -29,9 +30,6 @@ public:
     // modes are reset and lose their connection. Used on stop, alarm, port error and controller restart.
     void showStartPage();
 
-    // The connection is going away; nobody may use it any more.
-    void forgetConnection(SerialPort *connection);
-
 Q_SIGNALS:
     void signal_reset();
 
@@ -46,9 +44,13 @@ protected:
 
 private:
     SerialPort *ensureConnection();
+    void forgetConnection();
+    void awaitClosingConnection();
     void openMainPage();
 
     QScopedPointer<Ui::MainWindow> ui;
     PCBChangeMessageBox *m_toolChangePrompt;
     SerialPort *m_connection = nullptr;
+    // A connection that was torn down keeps the port until the controller has taken its reset.
+    QPointer<SerialPort> m_closingConnection;
 };

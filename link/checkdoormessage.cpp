@@ -9,7 +9,7 @@ std::atomic<bool> doorOpenFlag { false };
 
 CheckDoorMessage::CheckDoorMessage()
 {
-    setContent(QStringLiteral("?\n"));
+    setContent(QStringLiteral("?"));
     setKind(StatusQuery);
     setPriority(true);
 }
@@ -33,7 +33,7 @@ void CheckDoorMessage::setDoorOpen(bool open)
 bool CheckDoorMessage::handleResponse(QString line)
 {
     CheckDoorMessage *carrier = instance();
-    // Only a report of an open door marks it open; any other answer, the "ok" included, clears it.
+    // Only a report of an open door marks it open; any other report clears it.
     const bool open = line.contains(QLatin1String("Door:1"));
     setDoorOpen(open);
     Q_EMIT carrier->doorOpen(open);

@@ -2,7 +2,7 @@
 
 #include "link/serialmessage.h"
 
-// A status query that watches the safety door. Every door message reports through the process-wide
+// A status query ("?", a real-time command answered by a report and no "ok") that watches the safety door. Every door message reports through the process-wide
 // instance; a report of a closed door that is ready to resume ("Door:0") asks the connection to resume.
 class CheckDoorMessage : public SerialMessage
 {

@@ -3,7 +3,9 @@
 #include "link/serialmessage.h"
 
 // One line of a G-code job. Every line reports through the process-wide carrier instance, so the
-// G-code mode and the check dialog connect once and hear every line of every run.
+// G-code mode and the check dialog connect once and hear every line of every run. Like every job
+// signal, they arrive queued: answers are handled inside the reader, and a receiver that shows a
+// message box must not run its event loop there.
 class GcodeSerialMessage : public SerialMessage
 {
     Q_OBJECT
@@ -18,16 +20,16 @@ public:
     template<class Mode>
     static void registerGcodeMode(Mode *mode)
     {
-        connect(instance(), &GcodeSerialMessage::setProgress, mode, &Mode::setProgressBar);
-        connect(instance(), &GcodeSerialMessage::allMSGsSent, mode, &Mode::lastMsgComplete);
+        connect(instance(), &GcodeSerialMessage::setProgress, mode, &Mode::setProgressBar, Qt::QueuedConnection);
+        connect(instance(), &GcodeSerialMessage::allMSGsSent, mode, &Mode::lastMsgComplete, Qt::QueuedConnection);
     }
 
     // Called once from the check dialog's constructor; it receives the lines marked as check run.
     template<class Dialog>
     static void registerCheckDialog(Dialog *dialog)
     {
-        connect(instance(), &GcodeSerialMessage::setTestProgress, dialog, &Dialog::setProgressBar);
-        connect(instance(), &GcodeSerialMessage::allTestMSGsSent, dialog, &Dialog::lastMsgComplete);
+        connect(instance(), &GcodeSerialMessage::setTestProgress, dialog, &Dialog::setProgressBar, Qt::QueuedConnection);
+        connect(instance(), &GcodeSerialMessage::allTestMSGsSent, dialog, &Dialog::lastMsgComplete, Qt::QueuedConnection);
     }
 
     // "ok" and "error" advance the job alike; the reader reports the error itself.

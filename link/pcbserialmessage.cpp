@@ -1,7 +1,5 @@
 #include "link/pcbserialmessage.h"
 
-#include "app/infodialog.h"
-
 namespace {
 std::function<void()> &pausePcbMode()
 {
@@ -41,7 +39,7 @@ bool PCBSerialMessage::handleResponse(QString)
     if (!m_promptText.isEmpty()) {
         if (pausePcbMode())
             pausePcbMode()();
-        Q_EMIT InfoDialog::instance()->openQTMessageBox(m_promptText, m_promptType);
+        Q_EMIT instance()->openQTMessageBox(m_promptText, m_promptType);
     }
     if (isLast()) {
         if (connectPcbCompletion())

@@ -7,7 +7,7 @@
 #include "link/serialmessage.h"
 
 // One line of a PCB job. A line may carry an operator prompt (a tool change): its answer pauses the
-// PCB mode and has the info dialog raise the tool change prompt. Progress goes through the
+// PCB mode and has the carrier ask the window for the tool change prompt. Progress goes through the
 // process-wide carrier; the last line's answer reports completion to the PCB mode.
 class PCBSerialMessage : public SerialMessage
 {
@@ -16,7 +16,7 @@ public:
     // An empty prompt text means no prompt. The type selects the prompt's picture.
     PCBSerialMessage(const QString &promptText, int promptType);
 
-    // The carrier of the progress signal; created on first use, never queued, alive until the end.
+    // The carrier of the progress and prompt signals; created on first use, never queued, alive until the end.
     static PCBSerialMessage *instance();
 
     // Called once from the PCB mode's constructor. The mode needs the slots setProgressBar(qint64)
@@ -25,7 +25,7 @@ public:
     template<class Mode>
     static void registerPcbMode(Mode *mode)
     {
-        connect(instance(), &PCBSerialMessage::setProgress, mode, &Mode::setProgressBar);
+        connect(instance(), &PCBSerialMessage::setProgress, mode, &Mode::setProgressBar, Qt::QueuedConnection);
         const QPointer<Mode> guard(mode);
         rememberPcbMode(
             [guard] {
@@ -34,7 +34,8 @@ public:
             },
             [guard](PCBSerialMessage *message) {
                 if (guard)
-                    connect(message, &PCBSerialMessage::millFinished, guard.data(), &Mode::complete);
+                    connect(message, &PCBSerialMessage::millFinished, guard.data(), &Mode::complete,
+                            Qt::QueuedConnection);
             });
     }
 
@@ -46,6 +47,8 @@ public:
 Q_SIGNALS:
     void millFinished();
     void setProgress(qint64 line_nr);
+    // Emitted by the carrier: show the tool change prompt.
+    void openQTMessageBox(QString text, int type);
 
 private:
     static void rememberPcbMode(std::function<void()> pauseMode,

@@ -23,7 +23,7 @@ public:
         const QPointer<Mode> guard(mode);
         rememberScanReceiver([guard](ProbeMessage *message) {
             if (guard)
-                connect(message, &ProbeMessage::scanFinished, guard.data(), &Mode::scanComplete);
+                connect(message, &ProbeMessage::scanFinished, guard.data(), &Mode::scanComplete, Qt::QueuedConnection);
         });
     }
 

@@ -31,25 +31,43 @@ void SendQueue::setDevice(QIODevice *device)
 void SendQueue::enqueue(SerialMessage *message)
 {
     adopt(message);
+    bool placed;
     {
         QMutexLocker lock(&m_lock);
-        m_sendQueue.append(message);
+        placed = placeLocked(message, m_sendQueue.size());
     }
+    if (!placed)
+        release(message);
     trySend();
 }
 
+// A real-time command overtakes every unsent line; another priority line overtakes the ordinary ones.
 void SendQueue::enqueuePriority(SerialMessage *message)
 {
     adopt(message);
+    const bool realtime = message->isRealtime();
+    bool placed;
     {
         QMutexLocker lock(&m_lock);
         int index = 0;
         while (index < m_sendQueue.size()
-               && (m_sendQueue.at(index)->isSent() || m_sendQueue.at(index)->isPriority()))
+               && (m_sendQueue.at(index)->isSent() || (!realtime && m_sendQueue.at(index)->isPriority())))
             ++index;
-        m_sendQueue.insert(index, message);
+        placed = placeLocked(message, index);
     }
+    if (!placed)
+        release(message);
     trySend();
+}
+
+// A closed queue takes nothing: a worker that passed its own connected check just before the soft
+// reset must not get a line out after it.
+bool SendQueue::placeLocked(SerialMessage *message, int index)
+{
+    if (m_closed)
+        return false;
+    m_sendQueue.insert(index, message);
+    return true;
 }
 
 // A message made on a worker thread is moved here, so that its signals and its release run on the
@@ -70,10 +88,12 @@ void SendQueue::trySend()
             QMetaObject::invokeMethod(this, &SendQueue::sendPosted, Qt::QueuedConnection);
         return;
     }
+    SerialMessage *done;
     {
         QMutexLocker lock(&m_lock);
-        writeNextLocked();
+        done = writeNextLocked();
     }
+    release(done);
     followQueueWithStayAwake();
 }
 
@@ -94,39 +114,57 @@ void SendQueue::followQueueWithStayAwake()
     emit keepAwake(busy);
 }
 
-void SendQueue::writeNextLocked()
+int SendQueue::bufferCost(const SerialMessage *message)
+{
+    return message->isRealtime() ? 0 : message->length();
+}
+
+bool SendQueue::fitsLocked(const SerialMessage *message) const
+{
+    const int cost = bufferCost(message);
+    if (message->isRealtime())
+        return true;
+    return cost <= m_sendBudget + (message->isPriority() ? PriorityHeadroom : 0);
+}
+
+// Writes the first unsent message when the controller can take it. A real-time command that needs no
+// answer is done once written: it is returned for release.
+SerialMessage *SendQueue::writeNextLocked()
 {
     if (m_inFlight || !m_device || !m_device->isOpen())
-        return;
+        return nullptr;
     // GRBL does not serve its serial port while it writes its EEPROM: such a line goes out alone,
-    // after every earlier answer, and nothing follows it until its own answer is back.
+    // after every earlier answer, and nothing follows it, not even a real-time command, until its own
+    // answer is back.
     if (m_eepromWriteUnanswered)
-        return;
-    SerialMessage *next = nullptr;
-    bool earlierUnanswered = false;
-    for (SerialMessage *message : qAsConst(m_sendQueue)) {
-        if (!message->isSent()) {
-            next = message;
-            break;
-        }
-        earlierUnanswered = true;
-    }
-    if (!next)
-        return;
-    const int length = next->length();
-    if (m_sendBudget < length && !next->isPriority())
-        return;
+        return nullptr;
+    int index = 0;
+    while (index < m_sendQueue.size() && m_sendQueue.at(index)->isSent())
+        ++index;
+    if (index == m_sendQueue.size())
+        return nullptr;
+    SerialMessage *next = m_sendQueue.at(index);
+    if (!fitsLocked(next))
+        return nullptr;
     const bool eeprom = writesEeprom(next->content());
-    if (eeprom && earlierUnanswered)
-        return;
+    if (eeprom && firstUnansweredLocked() >= 0)
+        return nullptr;
 
-    m_sendBudget -= length;
+    m_sendBudget -= bufferCost(next);
+    if (eeprom)
+        m_eepromWriteUnanswered = next;
     const QByteArray bytes = next->toBytes();
     m_currentWriteSize = quint32(bytes.size());
     m_writeCounter = 0;
-    if (eeprom)
-        m_eepromWriteUnanswered = next;
     m_inFlight = true;
+    writeLocked(bytes);
+    if (next->isRealtime() && next->kind() != StatusQuery)
+        return m_sendQueue.takeAt(index);
+    return nullptr;
+}
+
+void SendQueue::writeLocked(const QByteArray &bytes)
+{
     m_device->write(bytes);
     if (auto *port = qobject_cast<QSerialPort *>(m_device))
         port->flush();
@@ -147,10 +185,20 @@ void SendQueue::msgSentToGRBL(qint64 size)
     trySend();
 }
 
-bool SendQueue::isAnswerableLocked(const SerialMessage *message) const
+// Vendor requests draw no "ok" once the controller has shown that it has the vendor extension.
+bool SendQueue::awaitsOkLocked(const SerialMessage *message) const
 {
-    const qint32 kind = message->kind();
-    return kind != Probe && kind != StatusQuery && !(kind == Vendor && m_vendorConfirmed);
+    return message->isSent() && !message->isRealtime() && !(message->kind() == Vendor && m_vendorConfirmed);
+}
+
+int SendQueue::firstUnansweredLocked() const
+{
+    // Sent messages always form the head of the queue: everything behind the first unsent one is unsent.
+    for (int i = 0; i < m_sendQueue.size() && m_sendQueue.at(i)->isSent(); ++i) {
+        if (awaitsOkLocked(m_sendQueue.at(i)))
+            return i;
+    }
+    return -1;
 }
 
 SerialMessage *SendQueue::takeAnsweredMessage()
@@ -158,29 +206,19 @@ SerialMessage *SendQueue::takeAnsweredMessage()
     SerialMessage *taken = nullptr;
     {
         QMutexLocker lock(&m_lock);
-        int chosen = -1;
-        // Sent messages always form the head of the queue: everything behind the first unsent one is unsent.
-        for (int i = 0; i < m_sendQueue.size() && m_sendQueue.at(i)->isSent(); ++i) {
-            const SerialMessage *message = m_sendQueue.at(i);
-            if (!isAnswerableLocked(message))
-                continue;
-            if (message->isPriority()) {
-                chosen = i;
-                break;
-            }
-            if (chosen < 0)
-                chosen = i;
-        }
-        if (chosen >= 0)
-            taken = takeAtLocked(chosen);
+        const int index = firstUnansweredLocked();
+        if (index >= 0)
+            taken = takeAtLocked(index);
     }
     trySend();
     return taken;
 }
 
-SerialMessage *SendQueue::takeProbeMessage()
+SerialMessage *SendQueue::oldestUnanswered() const
 {
-    return takeFirstSentOfKind(Probe);
+    QMutexLocker lock(&m_lock);
+    const int index = firstUnansweredLocked();
+    return index >= 0 ? m_sendQueue.at(index) : nullptr;
 }
 
 SerialMessage *SendQueue::takeStatusMessage()
@@ -215,7 +253,7 @@ SerialMessage *SendQueue::takeFirstSentOfKind(qint32 kind)
 SerialMessage *SendQueue::takeAtLocked(int index)
 {
     SerialMessage *message = m_sendQueue.takeAt(index);
-    m_sendBudget += message->length();
+    m_sendBudget += bufferCost(message);
     if (message == m_eepromWriteUnanswered)
         m_eepromWriteUnanswered = nullptr;
     return message;
@@ -239,32 +277,28 @@ void SendQueue::clear()
         followQueueWithStayAwake();
 }
 
-void SendQueue::dropWaitingLines()
+void SendQueue::close(bool softReset)
 {
-    QList<SerialMessage *> dropped;
     {
         QMutexLocker lock(&m_lock);
-        for (auto it = m_sendQueue.begin(); it != m_sendQueue.end();) {
-            if ((*it)->isSent() || (*it)->isPriority()) {
-                ++it;
-            } else {
-                dropped << *it;
-                it = m_sendQueue.erase(it);
-            }
-        }
+        m_closed = true;
+        if (softReset && m_device && m_device->isOpen())
+            writeLocked(QByteArray(1, '\x18'));
     }
-    for (SerialMessage *message : qAsConst(dropped))
-        release(message);
+    clear();
+}
+
+bool SendQueue::isClosed() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_closed;
 }
 
 void SendQueue::writeNow(const QByteArray &bytes)
 {
     QMutexLocker lock(&m_lock);
-    if (!m_device || !m_device->isOpen())
-        return;
-    m_device->write(bytes);
-    if (auto *port = qobject_cast<QSerialPort *>(m_device))
-        port->flush();
+    if (m_device && m_device->isOpen())
+        writeLocked(bytes);
 }
 
 bool SendQueue::isVendorConfirmed() const

@@ -11,14 +11,20 @@ class SerialMessage;
 
 // The connection's send queue: writes each queued line when the controller's receive buffer has room
 // (character counting against a budget), lets priority lines overtake, and hands back the message a
-// response belongs to. Producers may queue from worker threads; writing always happens on the thread
-// the queue lives in, which owns the port.
+// response belongs to. GRBL answers the lines in its buffer strictly in the order they arrived, so every
+// answer belongs to the oldest line still unanswered. Real-time commands (a lone "?", "!", "~", 0x85 ...)
+// never enter GRBL's buffer and are never answered: they go out ahead of everything, outside the count.
+// Producers may queue from worker threads; writing always happens on the thread the queue lives in,
+// which owns the port.
 class SendQueue : public QObject
 {
     Q_OBJECT
 public:
-    // Three characters below GRBL's 128 leave room for the real-time bytes that bypass the count.
+    // Characters assumed free in GRBL's receive buffer when nothing is in it.
     static constexpr int InitialBudget = 125;
+    // GRBL's 128-character ring buffer holds 127: a priority line (a jog cancel's line end, a vendor
+    // request) may use the two characters beyond the budget, but no more.
+    static constexpr int PriorityHeadroom = 2;
 
     explicit SendQueue(QObject *parent = nullptr);
     ~SendQueue() override;
@@ -28,17 +34,21 @@ public:
     void enqueue(SerialMessage *message);
     void enqueuePriority(SerialMessage *message);
 
+    // The oldest line awaiting "ok" or "error:", taken from the queue; none when nothing is unanswered.
     SerialMessage *takeAnsweredMessage();
-    SerialMessage *takeProbeMessage();
+    // The oldest line awaiting an answer, left in the queue (a probe receives its result line first).
+    SerialMessage *oldestUnanswered() const;
     SerialMessage *takeStatusMessage();
     SerialMessage *takeVendorMessage();
 
     // Drops every queued message unwritten and returns to the initial state.
     void clear();
-    // Drops the ordinary lines not yet written; priority lines (a soft reset) still go out.
-    void dropWaitingLines();
-    // Writes past the queue, the line in flight and the EEPROM wait: for the soft reset that ends
-    // a connection, which GRBL takes at any moment and which must not wait for a write report.
+    // Ends the queue for good: everything queued is dropped, the soft reset (when asked for) is written
+    // at once, past the line in flight and the EEPROM wait, as GRBL takes it at any moment; whatever is
+    // queued afterwards, even by a worker that is still running, is dropped unwritten.
+    void close(bool softReset);
+    bool isClosed() const;
+    // Writes past the queue, for a soft reset repeated while the connection closes.
     void writeNow(const QByteArray &bytes);
 
     bool isVendorConfirmed() const;
@@ -61,10 +71,15 @@ Q_SIGNALS:
 
 private:
     void adopt(SerialMessage *message);
-    void writeNextLocked();
+    bool placeLocked(SerialMessage *message, int index);
+    SerialMessage *writeNextLocked();
+    bool fitsLocked(const SerialMessage *message) const;
+    void writeLocked(const QByteArray &bytes);
+    int firstUnansweredLocked() const;
     SerialMessage *takeFirstSentOfKind(qint32 kind);
     SerialMessage *takeAtLocked(int index);
-    bool isAnswerableLocked(const SerialMessage *message) const;
+    bool awaitsOkLocked(const SerialMessage *message) const;
+    static int bufferCost(const SerialMessage *message);
     void followQueueWithStayAwake();
     void sendPosted();
 
@@ -76,6 +91,7 @@ private:
     quint32 m_currentWriteSize = 0;
     const SerialMessage *m_eepromWriteUnanswered = nullptr;
     bool m_vendorConfirmed = false;
+    bool m_closed = false;
     QIODevice *m_device = nullptr;
     bool m_awakeRequested = false;   // touched on the queue's own thread only
     std::atomic<bool> m_trySendPosted{false};

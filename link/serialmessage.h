@@ -20,9 +20,11 @@ public:
     explicit SerialMessage(QObject *parent = nullptr);
 
     QString content() const { return m_content; }
-    // Characters the line occupies in the controller's receive buffer. Non-ASCII text (an umlaut in a
-    // comment) is counted by its encoded length, so the budget and the write accounting stay in bytes.
+    // Bytes the content takes when written (its encoded length).
     int length() const { return m_length; }
+    // One of GRBL's real-time command characters alone: acted on at once, never stored in the
+    // controller's receive buffer and never answered with "ok".
+    bool isRealtime() const;
     void setContent(const QString &content);
     quint32 lineNumber() const { return m_lineNumber; }
     void setLineNumber(quint32 lineNumber) { m_lineNumber = lineNumber; }

@@ -1,8 +1,7 @@
 #include "link/serialport.h"
 
-#include "app/infodialog.h"
-#include "app/mainwindow.h"
 #include "link/checkdoormessage.h"
+#include "link/grblline.h"
 #include "link/sendqueue.h"
 #include "link/serialmessage.h"
 #include "link/serialportreader.h"
@@ -12,12 +11,11 @@
 #include "preview/maschine.h"
 
 #include <QInputDialog>
-#include <QRegularExpression>
-#include <QStackedWidget>
+#include <QTimer>
 
 namespace {
-// The window the latest connection was attached to; later connections bind to it on construction.
-QPointer<MainWindow> knownMainWindow;
+const QString banner = QStringLiteral("['$' for help]");
+const char softReset = '\x18';
 }
 
 SerialPort::SerialPort(QObject *parent)
@@ -28,20 +26,21 @@ SerialPort::SerialPort(QObject *parent)
     , m_reader(new SerialPortReader(this, this))
     , m_writer(new SerialPortWriter(this, this))
     , m_unlockMessage(new UnlockSerialMessage(this))
+    , m_resetTimer(new QTimer(this))
 {
     m_sendQueue->setDevice(m_port);
     connect(m_sendQueue, &SendQueue::keepAwake, m_stayAwake, &StayAwake::setAwake);
     // Queued: the port reports a failed write from inside the send queue's locked write, and the
     // tear-down it starts needs that lock. A failed open is over (connected cleared) before this runs.
-    m_portErrorConnection = connect(m_port, &QSerialPort::errorOccurred, this,
-                                    qOverload<QSerialPort::SerialPortError>(&SerialPort::resetConnection),
-                                    Qt::QueuedConnection);
+    connect(m_port, &QSerialPort::errorOccurred, this,
+            qOverload<QSerialPort::SerialPortError>(&SerialPort::resetConnection), Qt::QueuedConnection);
     connect(m_port, &QSerialPort::bytesWritten, this, &SerialPort::msgSentToGRBL, Qt::QueuedConnection);
     connect(CheckDoorMessage::instance(), &CheckDoorMessage::unlock, this, &SerialPort::sendUnlockMsg);
-    if (knownMainWindow) {
-        m_mainWindow = knownMainWindow;
-        bindToMainWindow();
-    }
+    connect(m_reader, &SerialPortReader::info, this, &SerialPort::info);
+    connect(m_reader, &SerialPortReader::testError, this, &SerialPort::testError);
+    connect(m_reader, &SerialPortReader::doorMessage, this, &SerialPort::doorMessage);
+    connect(m_unlockMessage, &UnlockSerialMessage::answered, this, &SerialPort::queueCalibration);
+    connect(m_resetTimer, &QTimer::timeout, this, &SerialPort::repeatResetUntilBanner);
     Maschine::instance()->setSerialPort(this);
 }
 
@@ -54,29 +53,10 @@ SerialPort::~SerialPort()
         Maschine::instance()->setSerialPort(nullptr);
 }
 
-void SerialPort::attachMainWindow(MainWindow *mainWindow)
-{
-    knownMainWindow = mainWindow;
-    m_mainWindow = mainWindow;
-    bindToMainWindow();
-}
-
-void SerialPort::bindToMainWindow()
-{
-    disconnect(m_pageStackConnection);
-    m_pageStackConnection = connect(m_mainWindow->pageStack(), &QStackedWidget::currentChanged, this,
-                                    qOverload<int>(&SerialPort::resetConnection));
-}
-
 void SerialPort::setUnlockOnly(bool unlockOnly)
 {
     m_unlockOnly = unlockOnly;
     m_unlockMessage->setUnlockOnly(unlockOnly);
-}
-
-QString SerialPort::softResetLine()
-{
-    return QString(QChar(0x18)) + QLatin1Char('\n');
 }
 
 bool SerialPort::isRecognisedAdapter(const QString &description, bool hasIds, quint16 vendorId, quint16 productId)
@@ -127,7 +107,7 @@ QString SerialPort::choosePortName()
     m_currentPort = lastMatch;
     if (names.size() > 1) {
         bool confirmed = false;
-        const QString chosen = QInputDialog::getItem(m_mainWindow, QStringLiteral("Port"),
+        const QString chosen = QInputDialog::getItem(qobject_cast<QWidget *>(parent()), QStringLiteral("Port"),
                                                      QStringLiteral("Choose Port:"), names, 0, false, &confirmed);
         if (confirmed && chosen.isEmpty())
             return {};
@@ -162,10 +142,32 @@ bool SerialPort::openPort(const QString &portName)
     return true;
 }
 
+// Every message passes this door. A real-time command goes out as its single byte, ahead of everything;
+// any other message is one line that must reach GRBL whole: one line end, no character that GRBL would
+// take as a real-time command, no more than its buffer holds. A line that can never be sent is refused
+// here with a report, instead of blocking everything queued behind it.
 void SerialPort::addMessageToWriterReader(SerialMessage *message)
 {
     if (!m_connected) {
         SendQueue::release(message);
+        return;
+    }
+    const QString realtime = GrblLine::realtimeCommandOf(message->content());
+    if (!realtime.isEmpty())
+        message->setContent(realtime);
+    if (message->isRealtime()) {
+        if (message->content().at(0) == QLatin1Char(softReset)) {
+            SendQueue::release(message);
+            writeSoftReset();
+            return;
+        }
+        message->setPriority(true);
+        m_sendQueue->enqueuePriority(message);
+        return;
+    }
+    const QString reason = refusalOf(message);
+    if (!reason.isEmpty()) {
+        refuse(message, reason);
         return;
     }
     if (message->isPriority())
@@ -174,88 +176,127 @@ void SerialPort::addMessageToWriterReader(SerialMessage *message)
         m_sendQueue->enqueue(message);
 }
 
+// Gives the message its single line end, or says why it cannot be sent.
+QString SerialPort::refusalOf(SerialMessage *message) const
+{
+    QString line = message->content();
+    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+        line.chop(1);
+    if (line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r')))
+        return QStringLiteral("it holds more than one line");
+    const int unsafe = GrblLine::unsafeCharacterAt(line);
+    if (unsafe >= 0)
+        return QStringLiteral("it holds %1, which the controller takes as a command")
+            .arg(GrblLine::describeCharacter(line.at(unsafe)));
+    message->setContent(line + QLatin1Char('\n'));
+    const int capacity = SendQueue::InitialBudget + (message->isPriority() ? SendQueue::PriorityHeadroom : 0);
+    if (message->length() > capacity)
+        return QStringLiteral("it is longer than the %1 characters the controller's buffer holds").arg(capacity);
+    return QString();
+}
+
+// A refused line is answered as the controller answers a line it rejects: the report, then the
+// message's own error handling, so a job still advances and completes.
+void SerialPort::refuse(SerialMessage *message, const QString &reason)
+{
+    QString line = message->content();
+    if (!line.endsWith(QLatin1Char('\n')))
+        line += QLatin1Char('\n');
+    emit info(QStringLiteral("Not sent: ") + reason + QStringLiteral("\nLine:") + QString::number(message->lineNumber())
+              + QStringLiteral("\nGcode: ") + line);
+    m_reader->reportRefusedWrite(message);
+    message->handleResponse(QStringLiteral("error"));
+    SendQueue::release(message);
+}
+
 void SerialPort::addMessageStringToWriterReader(const QString &content)
 {
     if (!m_connected)
         return;
-    static const QRegularExpression realTime(QStringLiteral("[!~?\\x18]\\n"));
     auto *message = new SerialMessage;
     message->setContent(content);
     if (content.contains(QLatin1String("(PLV:")) && m_sendQueue->isVendorConfirmed()) {
         message->setPriority(true);
         message->setKind(Vendor);
-        m_sendQueue->enqueuePriority(message);
-    } else if (realTime.match(content).hasMatch()) {
-        message->setPriority(true);
-        m_sendQueue->enqueuePriority(message);
-    } else {
-        m_sendQueue->enqueue(message);
     }
+    addMessageToWriterReader(message);
 }
 
+// The homing's answer decides the calibration: the start-up moves assume a homed machine, so after a
+// failed "$H" (homing disabled, for one) they are not made at all.
 void SerialPort::startupSequence()
 {
     queueStartupLine(QStringLiteral("(PLV:Version)\n"), Vendor);
     addMessageToWriterReader(m_unlockMessage);
-    if (!m_unlockOnly) {
-        // Home, clear the offset, make the homed corner the origin, then park the head for the job.
+    if (m_unlockOnly)
+        queueStartupLine(QStringLiteral("$$\n"), Ordinary);
+}
+
+void SerialPort::queueCalibration(bool homed)
+{
+    if (m_unlockOnly)
+        return;
+    if (homed) {
+        // Clear the offset, make the homed corner the origin, then park the head for the job.
         for (const char *line : {"G92.1\n", "G0X0Y0Z0\n", "G92X0Y0Z0\n", "G0X175\n", "G0X72.5Y145\n", "M8\n"})
             queueStartupLine(QString::fromLatin1(line), Ordinary);
+    } else {
+        emit info(QStringLiteral("Calibration stopped: the machine could not be homed, so it made no start-up moves.\n"));
     }
     queueStartupLine(QStringLiteral("$$\n"), Ordinary);
 }
 
 void SerialPort::queueStartupLine(const QString &text, qint32 kind)
 {
-    if (!m_connected)
-        return;
     auto *message = new SerialMessage;
     message->setContent(text);
     message->setKind(kind);
-    m_sendQueue->enqueue(message);
+    addMessageToWriterReader(message);
 }
 
-SerialMessage *SerialPort::takeAnsweredMessage()
+void SerialPort::writeSoftReset()
 {
-    return m_sendQueue->takeAnsweredMessage();
+    m_sendQueue->writeNow(QByteArray(1, softReset));
 }
 
-SerialMessage *SerialPort::takeProbeMessage()
-{
-    return m_sendQueue->takeProbeMessage();
-}
-
-SerialMessage *SerialPort::takeStatusMessage()
-{
-    return m_sendQueue->takeStatusMessage();
-}
-
-SerialMessage *SerialPort::takeVendorMessage()
-{
-    return m_sendQueue->takeVendorMessage();
-}
-
+// The controller stops at the reset, and nothing of the job may follow it, not even a line a worker
+// is queueing right now. The port stays open until the controller has shown its banner, so that a
+// reset it ignored (during the pause after a limit alarm) is repeated; only then does the object go.
 void SerialPort::resetConnection(int index)
 {
     if (index != 0 || m_closing)
         return;
-    // Whatever the controller prints after the reset (its banner) belongs to no one any more.
-    m_reader->stopReading();
-    m_connected = false;
-    // The connection lives on until its deletion comes round; nothing of the job may follow the
-    // reset, and the reset waits for nothing: a queued reset could sit behind a write whose report
-    // comes only after the port is closed, and the machine would run on with its buffered lines.
-    m_sendQueue->dropWaitingLines();
-    m_sendQueue->writeNow(softResetLine().toLatin1());
-    if (m_port->isOpen())
-        m_port->waitForBytesWritten(1000);
-    disconnect(m_pageStackConnection);
-    disconnect(m_portErrorConnection);
-    if (m_mainWindow)
-        m_mainWindow->forgetConnection(nullptr);
     m_closing = true;
-    if (m_mainWindow)
-        emit m_mainWindow->signal_reset();
+    m_reader->stopReading();
+    const bool wasConnected = m_connected.exchange(false);
+    m_sendQueue->close(wasConnected);
+    emit closed();
+    if (!wasConnected || !m_port->isOpen()) {
+        deleteLater();
+        return;
+    }
+    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::watchForBanner);
+    m_resetsLeft = ResetAttempts - 1;
+    m_resetTimer->start(ResetRepeatMs);
+}
+
+void SerialPort::repeatResetUntilBanner()
+{
+    if (m_resetsLeft-- <= 0) {
+        m_resetTimer->stop();
+        deleteLater();
+        return;
+    }
+    writeSoftReset();
+}
+
+void SerialPort::watchForBanner()
+{
+    m_closingText = (m_closingText + QString::fromLatin1(m_port->readAll())).right(4 * banner.size());
+    if (!m_closingText.contains(banner))
+        return;
+    m_resetTimer->stop();
+    disconnect(m_port, &QSerialPort::readyRead, this, &SerialPort::watchForBanner);
     deleteLater();
 }
 
@@ -271,16 +312,14 @@ void SerialPort::resetConnection(QSerialPort::SerialPortError serialPortError)
 {
     if (!m_connected || m_closing || !endsConnection(serialPortError))
         return;
-    InfoDialog::instance()->appendInfo(QStringLiteral("USB connection closed ") + m_port->errorString()
-                                       + QLatin1Char('\n'));
+    emit info(QStringLiteral("USB connection closed ") + m_port->errorString() + QLatin1Char('\n'));
     m_connected = false;
     resetToUnlockScreen();
 }
 
 void SerialPort::resetToUnlockScreen()
 {
-    if (m_mainWindow)
-        m_mainWindow->showStartPage();
+    emit stopRequested();
 }
 
 void SerialPort::msgSentToGRBL(qint64 size)

@@ -1,14 +1,12 @@
 #pragma once
 
-#include <QMetaObject>
 #include <QObject>
-#include <QPointer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
 #include <atomic>
 
-class MainWindow;
+class QTimer;
 class SendQueue;
 class SerialMessage;
 class SerialPortReader;
@@ -18,42 +16,57 @@ class UnlockSerialMessage;
 
 // The one connection to the machine's controller: finds and opens the port, owns the send queue and
 // the reader, queues the start-up commands once the controller has announced itself, and tears itself
-// down when the user returns to the start page, when the port fails or when the controller alarms.
+// down when asked to. It reports by signals and leaves it to the window to decide what follows: an
+// alarm, a lost port or a restarted controller ask for the start page; the tear-down announces that
+// nobody may use the connection any more.
 class SerialPort : public QObject
 {
     Q_OBJECT
 public:
+    // The longest the connection keeps the port after its tear-down, repeating the soft reset until
+    // the controller shows its banner: GRBL ignores a reset in the 500 ms after a limit alarm.
+    static constexpr int ResetRepeatMs = 300;
+    static constexpr int ResetAttempts = 10;
+
     explicit SerialPort(QObject *parent = nullptr);
     ~SerialPort() override;
 
     bool connectToMachine();
     bool isConnected() const { return m_connected; }
+    // The tear-down has begun; the object deletes itself once the controller has taken the reset.
+    bool isClosing() const { return m_closing; }
     void setUnlockOnly(bool unlockOnly);
-    void attachMainWindow(MainWindow *mainWindow);
 
     void addMessageToWriterReader(SerialMessage *message);
     void addMessageStringToWriterReader(const QString &content);
 
     // Run by the reader when the controller's banner is first seen.
     void startupSequence();
-
-    SerialMessage *takeAnsweredMessage();
-    SerialMessage *takeProbeMessage();
-    SerialMessage *takeStatusMessage();
-    SerialMessage *takeVendorMessage();
+    // GRBL's soft reset, written at once: it is no line and draws no answer.
+    void writeSoftReset();
 
     SendQueue *sendQueue() const { return m_sendQueue; }
     SerialPortReader *reader() const { return m_reader; }
     QSerialPort *port() const { return m_port; }
     QSerialPortInfo currentPort() const { return m_currentPort; }
 
-    // GRBL's soft reset (0x18) as a line of its own.
-    static QString softResetLine();
-
     // An adapter of the kind the machine's board carries, by driver description or USB ids.
     static bool isRecognisedAdapter(const QString &description, bool hasIds, quint16 vendorId, quint16 productId);
 
+Q_SIGNALS:
+    // A text for the info dialog.
+    void info(QString text);
+    // An error answering a line of a check run.
+    void testError(QString error);
+    // The controller reported an opened safety door: every job pauses.
+    void doorMessage();
+    // An alarm, a lost port or a restarted controller: the session is over, back to the start page.
+    void stopRequested();
+    // The tear-down has begun: nobody may queue on this connection any more.
+    void closed();
+
 public Q_SLOTS:
+    // Index 0 (the start page) tears the connection down; any other index is ignored.
     void resetConnection(int index);
     void resetConnection(QSerialPort::SerialPortError serialPortError);
     void resetToUnlockScreen();
@@ -61,10 +74,14 @@ public Q_SLOTS:
     void sendUnlockMsg();
 
 private:
-    void bindToMainWindow();
     QString choosePortName();
     bool openPort(const QString &portName);
     void queueStartupLine(const QString &text, qint32 kind);
+    void queueCalibration(bool homed);
+    QString refusalOf(SerialMessage *message) const;
+    void refuse(SerialMessage *message, const QString &reason);
+    void repeatResetUntilBanner();
+    void watchForBanner();
     static bool endsConnection(QSerialPort::SerialPortError error);
 
     SendQueue *m_sendQueue;
@@ -73,11 +90,11 @@ private:
     SerialPortReader *m_reader;
     SerialPortWriter *m_writer;
     UnlockSerialMessage *m_unlockMessage;
+    QTimer *m_resetTimer;
     QList<QSerialPortInfo> m_availablePorts;
     QSerialPortInfo m_currentPort;
-    QPointer<MainWindow> m_mainWindow;
-    QMetaObject::Connection m_pageStackConnection;
-    QMetaObject::Connection m_portErrorConnection;
+    QString m_closingText;
+    int m_resetsLeft = 0;
     std::atomic_bool m_connected{false};   // read by producers on worker threads
     bool m_unlockOnly = false;
     bool m_closing = false;

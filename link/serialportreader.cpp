@@ -1,6 +1,5 @@
 #include "link/serialportreader.h"
 
-#include "app/infodialog.h"
 #include "link/grbltexts.h"
 #include "link/sendqueue.h"
 #include "link/serialmessage.h"
@@ -8,7 +7,6 @@
 #include "preview/maschine.h"
 
 #include <QSerialPort>
-#include <QSet>
 #include <QTimer>
 
 namespace {
@@ -31,10 +29,6 @@ SerialPortReader::~SerialPortReader()
 {
     if (m_bannerTimer)
         m_bannerTimer->stop();
-    // Messages taken from the queue that still waited for their second line are ours to give up.
-    const QList<SerialMessage *> held = m_okBeforeProbe + m_awaitingOk;
-    for (SerialMessage *message : QSet<SerialMessage *>(held.begin(), held.end()))
-        SendQueue::release(message);
     if (Maschine::instance()->reader() == this)
         Maschine::instance()->setReader(nullptr);
 }
@@ -53,6 +47,7 @@ void SerialPortReader::setPort(QSerialPort *port)
 
 void SerialPortReader::stopReading()
 {
+    m_stopped = true;
     if (m_port)
         disconnect(m_port, &QSerialPort::readyRead, this, &SerialPortReader::readData);
     if (m_bannerTimer)
@@ -61,17 +56,32 @@ void SerialPortReader::stopReading()
 
 void SerialPortReader::resetGRBL()
 {
-    m_connection->addMessageStringToWriterReader(SerialPort::softResetLine());
+    m_connection->writeSoftReset();
 }
 
+SendQueue *SerialPortReader::queue() const
+{
+    return m_connection->sendQueue();
+}
+
+// A handler may run a local event loop (a message box); bytes that arrive meanwhile stay in the port
+// and are read here afterwards, in order, instead of re-entering the line routine half way through.
 void SerialPortReader::readData()
+{
+    if (m_reading)
+        return;
+    m_reading = true;
+    while (!m_stopped && m_port->bytesAvailable() > 0)
+        readAvailable();
+    m_reading = false;
+}
+
+void SerialPortReader::readAvailable()
 {
     // GRBL speaks ASCII; Latin-1 turns every byte into one character, so no byte is lost or merged
     // with the next read, whatever arrives (a NUL included: the length is passed explicitly).
     const QByteArray bytes = m_port->readAll();
     m_rxBuffer += QString::fromLatin1(bytes.constData(), bytes.size());
-    if (m_rxBuffer.contains(QLatin1String("Check Door")))
-        emit InfoDialog::instance()->allPause();
     if (!detectBanner())
         return;
     if (!m_initialised) {
@@ -83,8 +93,11 @@ void SerialPortReader::readData()
     if (!m_rxBuffer.contains(banner))
         m_bannerPending = false;
     boundBuffer();
-    for (const QString &line : qAsConst(lines))
+    for (const QString &line : qAsConst(lines)) {
+        if (m_stopped)
+            return;
         handleLine(line);
+    }
 }
 
 // Returns false when a second banner ended this read: the controller restarted underneath us.
@@ -94,7 +107,7 @@ bool SerialPortReader::detectBanner()
         return true;
     m_bannerPending = true;
     if (m_initialised) {
-        InfoDialog::instance()->appendInfo(QStringLiteral("Init Failed: Re-Unlock \n"));
+        emit info(QStringLiteral("Init Failed: Re-Unlock \n"));
         emit Alarm();
         return false;
     }
@@ -119,29 +132,36 @@ bool SerialPortReader::isSettingsLine(const QString &line)
         && !line.contains(QLatin1String("$J")) && line.split(QLatin1Char('=')).size() == 2;
 }
 
-// A line may be several things at once; every test is made.
+// A line may be several things at once; every test is made. A startup block's echo (">G21:ok") reports
+// a line GRBL ran by itself and answers none of ours.
 void SerialPortReader::handleLine(const QString &line)
 {
+    if (line.startsWith(QLatin1Char('>')))
+        return;
+    if (line.contains(QLatin1String("Check Door")))
+        emit doorMessage();
     if (line.contains(QLatin1String("(PLV:")))
         handleVendorLine(line);
     if (isSettingsLine(line))
         handleSettingsLine(line);
     if (line.contains(QLatin1String("[PRB:")))
         handleProbeResult(line);
-    if (line.contains(QLatin1Char('<')))
+    // A status report in the alarm state is no new alarm: a board that boots locked reports "Alarm"
+    // until it is homed or unlocked; the ALARM line itself is what counts.
+    if (line.startsWith(QLatin1Char('<')))
         handleStatusReport(line);
-    if (line.contains(QLatin1String("ALARM"), Qt::CaseInsensitive))
+    else if (line.startsWith(QLatin1String("ALARM"), Qt::CaseInsensitive))
         handleAlarm(line);
-    if (line.contains(QLatin1String("error"), Qt::CaseInsensitive))
+    else if (line.startsWith(QLatin1String("error"), Qt::CaseInsensitive))
         handleError(line);
-    if (line.contains(QLatin1String("ok")))
+    else if (line == QLatin1String("ok"))
         handleAcknowledgement();
 }
 
 void SerialPortReader::handleVendorLine(const QString &line)
 {
     emit usbMessage(line);
-    if (SerialMessage *message = m_connection->takeVendorMessage()) {
+    if (SerialMessage *message = queue()->takeVendorMessage()) {
         message->handleResponse(line);
         SendQueue::release(message);
     }
@@ -153,21 +173,18 @@ void SerialPortReader::handleSettingsLine(const QString &line)
     emit settingsUpdate(parts.at(0), parts.at(1));
 }
 
-// A probe answered (by "ok" or an error) before its result line waits in okBeforeProbe for it.
+// GRBL runs a probe alone, so its result comes while the probe is the oldest unanswered line; the
+// probe keeps its place until the "ok" that follows. A "[PRB:" line answering anything else (the
+// parameters "$#" lists) is no probe result.
 void SerialPortReader::handleProbeResult(const QString &line)
 {
-    if (m_okBeforeProbe.isEmpty()) {
-        if (SerialMessage *message = m_connection->takeProbeMessage()) {
-            m_awaitingOk.append(message);
-            message->handleResponse(line);
-        }
-        return;
-    }
-    SerialMessage *message = m_okBeforeProbe.takeFirst();
-    message->handleResponse(line);
-    SendQueue::release(message);
+    SerialMessage *message = queue()->oldestUnanswered();
+    if (message && message->kind() == Probe)
+        message->handleResponse(line);
 }
 
+// GRBL merges status requests that arrive close together into one report, so a report answers every
+// query waiting for one.
 void SerialPortReader::handleStatusReport(const QString &line)
 {
     const QStringList fields = line.split(QLatin1Char('|'), Qt::SkipEmptyParts);
@@ -180,9 +197,9 @@ void SerialPortReader::handleStatusReport(const QString &line)
         if (values.size() == 3)
             emit updatePosition(values.at(0).toFloat(), values.at(1).toFloat(), values.at(2).toFloat());
     }
-    if (SerialMessage *message = m_connection->takeStatusMessage()) {
-        m_awaitingOk.append(message);
+    while (SerialMessage *message = queue()->takeStatusMessage()) {
         message->handleResponse(line);
+        SendQueue::release(message);
     }
 }
 
@@ -192,57 +209,47 @@ QString SerialPortReader::composeReport(const QString &title, const QString &tex
         + QStringLiteral("\nGcode: ") + message->content();
 }
 
+// An alarm interrupts the oldest unanswered line but is no answer to it: that line still gets its own
+// "ok" (a probe that missed: "ALARM:5", its result, "ok"), or none when GRBL resets.
 void SerialPortReader::handleAlarm(const QString &line)
 {
     const QString text = GrblTexts::alarmText(numberAfter(line, QStringLiteral("ALARM:")));
-    SerialMessage *message = m_connection->takeAnsweredMessage();
-    if (message) {
-        InfoDialog::instance()->appendInfo(composeReport(QStringLiteral("Alarm: "), text, message));
-        SendQueue::release(message);
-    } else {
-        InfoDialog::instance()->appendInfo(text);
-    }
+    if (const SerialMessage *message = queue()->oldestUnanswered())
+        emit info(composeReport(QStringLiteral("Alarm: "), text, message));
+    else
+        emit info(text);
     emit Alarm();
 }
 
 void SerialPortReader::handleError(const QString &line)
 {
     const QString text = GrblTexts::errorText(numberAfter(line, QStringLiteral("error:")));
-    SerialMessage *message = m_awaitingOk.isEmpty() ? m_connection->takeAnsweredMessage() : m_awaitingOk.takeFirst();
+    SerialMessage *message = queue()->takeAnsweredMessage();
     if (!message)
         return;
     reportSettingsWrite(message, false);
-    const bool probe = message->kind() == Probe;
-    if (probe)
-        m_okBeforeProbe.append(message);
     const QString report = composeReport(QStringLiteral("Error: "), text, message);
     if (message->isCheckRun())
-        emit InfoDialog::instance()->testError(report);
+        emit testError(report);
     else
-        InfoDialog::instance()->appendInfo(report);
+        emit info(report);
     message->handleResponse(QStringLiteral("error"));
-    if (!probe)
-        SendQueue::release(message);
+    SendQueue::release(message);
 }
 
 void SerialPortReader::handleAcknowledgement()
 {
-    if (!m_awaitingOk.isEmpty()) {
-        SerialMessage *message = m_awaitingOk.takeFirst();
-        message->handleResponse(QStringLiteral("ok"));
-        SendQueue::release(message);
-        return;
-    }
-    SerialMessage *message = m_connection->takeAnsweredMessage();
+    SerialMessage *message = queue()->takeAnsweredMessage();
     if (!message)
         return;
     reportSettingsWrite(message, true);
-    const bool probe = message->kind() == Probe;
-    if (probe)
-        m_okBeforeProbe.append(message);
     message->handleResponse(QStringLiteral("ok"));
-    if (!probe)
-        SendQueue::release(message);
+    SendQueue::release(message);
+}
+
+void SerialPortReader::reportRefusedWrite(const SerialMessage *message)
+{
+    reportSettingsWrite(message, false);
 }
 
 // The number and value come from the message's own text, so the value keeps its line end.

@@ -1,18 +1,23 @@
 #pragma once
 
-#include <QList>
 #include <QObject>
 #include <QRegularExpression>
 #include <QString>
 
 class QSerialPort;
 class QTimer;
+class SendQueue;
 class SerialMessage;
 class SerialPort;
 
 // Turns the controller's byte stream into lines, recognises each kind of line GRBL and the vendor
 // extension produce, gives every answer to the queued message it belongs to, and reports errors,
 // alarms, settings, positions and vendor lines.
+//
+// GRBL prints its answers as lines of their own: "ok", "error:N", "ALARM:N", and answers the lines in
+// its buffer in the order they arrived, so each belongs to the oldest line still unanswered. Text inside
+// other lines is never an answer: a startup block echo (">G21:ok"), a build info or a startup line
+// listed by "$I" or "$N", a vendor reply.
 class SerialPortReader : public QObject
 {
     Q_OBJECT
@@ -25,10 +30,14 @@ public:
     ~SerialPortReader() override;
 
     void setPort(QSerialPort *port);
+    // The connection ends: nothing more is read, not even the rest of the read being handled.
     void stopReading();
 
     bool isInitialised() const { return m_initialised; }
     QString rxBuffer() const { return m_rxBuffer; }
+
+    // A settings write that the connection refused to send is reported as refused.
+    void reportRefusedWrite(const SerialMessage *message);
 
     // "$" number "=" value, but neither "$$" nor a jog.
     static bool isSettingsLine(const QString &line);
@@ -39,12 +48,19 @@ Q_SIGNALS:
     void settingsSuccess(QString nr, QString value, bool status);
     void updatePosition(float x, float y, float z);
     void usbMessage(QString message);
+    // A text for the info dialog: an error, an alarm, a restarted controller.
+    void info(QString text);
+    // An error answering a line of a check run.
+    void testError(QString error);
+    // The controller reported that the safety door was opened.
+    void doorMessage();
 
 public Q_SLOTS:
     void resetGRBL();
 
 private:
     void readData();
+    void readAvailable();
     bool detectBanner();
     void boundBuffer();
     void handleLine(const QString &line);
@@ -56,6 +72,7 @@ private:
     void handleError(const QString &line);
     void handleAcknowledgement();
     void reportSettingsWrite(const SerialMessage *message, bool success);
+    SendQueue *queue() const;
     static QString composeReport(const QString &title, const QString &text, const SerialMessage *message);
 
     SerialPort *m_connection;
@@ -64,7 +81,7 @@ private:
     QString m_rxBuffer;
     bool m_initialised = false;
     bool m_bannerPending = false;
-    QList<SerialMessage *> m_okBeforeProbe;
-    QList<SerialMessage *> m_awaitingOk;
+    bool m_reading = false;
+    bool m_stopped = false;
     QTimer *m_bannerTimer = nullptr;
 };

@@ -18,8 +18,8 @@ public:
     template<class Mode>
     static void registerStlMode(Mode *mode)
     {
-        connect(instance(), &STLSerialMessage::millFinished, mode, &Mode::complete);
-        connect(instance(), &STLSerialMessage::setProgress, mode, &Mode::setProgressBar);
+        connect(instance(), &STLSerialMessage::millFinished, mode, &Mode::complete, Qt::QueuedConnection);
+        connect(instance(), &STLSerialMessage::setProgress, mode, &Mode::setProgressBar, Qt::QueuedConnection);
     }
 
     QString text() const { return m_text; }

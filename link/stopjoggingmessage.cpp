@@ -2,7 +2,7 @@
 
 StopJoggingMessage::StopJoggingMessage()
 {
-    setContent(QStringLiteral(" \n"));
+    setContent(QStringLiteral("\n"));
     setPriority(true);
 }
 

@@ -2,13 +2,14 @@
 
 #include "link/serialmessage.h"
 
-// Cancels a jog at once with GRBL's real-time jog-cancel byte. It travels ahead of queued lines.
+// Cancels a jog at once with GRBL's real-time jog-cancel byte, followed by a line end. It travels ahead
+// of queued lines. The jog-cancel byte never enters GRBL's buffer; only the empty line behind it does,
+// and it is answered with "ok".
 class StopJoggingMessage : public SerialMessage
 {
     Q_OBJECT
 public:
     StopJoggingMessage();
 
-    // The content holds a blank in place of the jog-cancel byte, so the budget counts the two bytes written.
     QByteArray toBytes() override;
 };

@@ -10,3 +10,9 @@ void UnlockSerialMessage::setUnlockOnly(bool unlockOnly)
 {
     setContent(unlockOnly ? QStringLiteral("$X\n") : QStringLiteral("$H\n"));
 }
+
+bool UnlockSerialMessage::handleResponse(QString line)
+{
+    emit answered(line == QLatin1String("ok"));
+    return true;
+}

@@ -2,7 +2,8 @@
 
 #include "link/serialmessage.h"
 
-// The start-up line that either homes the machine or only clears the alarm lock. Its answer is ignored.
+// The start-up line that either homes the machine or only clears the alarm lock. Its answer tells the
+// connection whether the calibration moves may follow.
 class UnlockSerialMessage : public SerialMessage
 {
     Q_OBJECT
@@ -12,4 +13,9 @@ public:
 
     // true: "$X" (clear the lock without moving); false: "$H" (run the homing cycle).
     void setUnlockOnly(bool unlockOnly);
+
+    bool handleResponse(QString line) override;
+
+Q_SIGNALS:
+    void answered(bool ok);
 };

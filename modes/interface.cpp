@@ -1,6 +1,5 @@
 #include "modes/interface.h"
 
-#include "app/mainwindow.h"
 #include "link/checkdoormessage.h"
 #include "modes/mode_gcode.h"
 #include "modes/mode_pcb.h"
@@ -55,12 +54,6 @@ void Interface::pauseCurrentMode()
 {
     CheckDoorMessage::setDoorOpen(true);
     mode(currentMode)->setPaused(true);
-}
-
-void Interface::connectReset(MainWindow *mainWindow)
-{
-    m_mainWindow = mainWindow;
-    connect(mainWindow, &MainWindow::signal_reset, this, &Interface::reset, Qt::QueuedConnection);
 }
 
 void Interface::refreshPreview()
@@ -140,8 +133,7 @@ void Interface::on_button_play_pause_clicked()
 
 void Interface::on_button_stop_clicked()
 {
-    if (m_mainWindow)
-        m_mainWindow->showStartPage();
+    emit stopRequested();
 }
 
 void Interface::showMode(qint32 index)

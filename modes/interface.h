@@ -3,14 +3,12 @@
 #include "preview/gcoderender.h"
 #include "toolpath/tcpsender.h"
 
-#include <QPointer>
 #include <QScopedPointer>
 #include <QWidget>
 
 namespace Ui {
 class Interface;
 }
-class MainWindow;
 class Mode_Base;
 class QPushButton;
 class SerialPort;
@@ -31,12 +29,15 @@ public:
 
     void setSerialPort(SerialPort *port);
     void pauseCurrentMode();
-    void connectReset(MainWindow *mainWindow);
     void refreshPreview();
 
     qint32 currentModeIndex() const { return currentMode; }
     GcodeRender *render() { return &m_render; }
     TcpSender *tcpSender() { return &m_tcpSender; }
+
+Q_SIGNALS:
+    // Stop was clicked: the session ends and the start page follows.
+    void stopRequested();
 
 public Q_SLOTS:
     void reset();
@@ -60,5 +61,4 @@ private:
     qint32 currentMode = GcodeMode;
     GcodeRender m_render;
     TcpSender m_tcpSender;
-    QPointer<MainWindow> m_mainWindow;
 };

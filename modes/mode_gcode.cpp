@@ -1,6 +1,7 @@
 #include "modes/mode_gcode.h"
 
 #include "link/gcodeserialmessage.h"
+#include "link/grblline.h"
 #include "link/serialport.h"
 #include "link/stayawake.h"
 #include "modes/dialoggcodetest.h"
@@ -88,9 +89,16 @@ void Mode_Gcode::loadFile(const QString &path)
         showMessage(QStringLiteral("File Error"), error);
     if (render)
         render->loadGcode(programLines, 0);
+    if (startAfterRead) {
+        startAfterRead = false;
+        if (!paused && !started)
+            startReadProgram();
+    }
 }
 
 // Runs on a pool thread while the window waits for it; the program is touched by nobody else meanwhile.
+// The lines are kept as GRBL reads them: comments and line end characters go, as GRBL ignores them
+// and they cost space in its buffer; what remains must hold nothing GRBL takes as a command.
 QString Mode_Gcode::readProgram(const QString &path)
 {
     QFile file(path);
@@ -105,12 +113,22 @@ QString Mode_Gcode::readProgram(const QString &path)
             return file.errorString();
         }
         const bool complete = length > 0 && buffer.at(int(length) - 1) == '\n';
-        const QString line = QString::fromUtf8(buffer.constData(), int(complete ? length - 1 : length));
+        QString line = QString::fromUtf8(buffer.constData(), int(complete ? length - 1 : length));
+        line.remove(QLatin1Char('\r'));
         if (line.size() > maxLineLength) {
             programLines.clear();
             return QStringLiteral("This line:") + line + QStringLiteral(" is too long max 70 chars per line");
         }
-        programLines.append(line);
+        const QString sendable = GrblLine::stripped(line);
+        const int unsafe = GrblLine::unsafeCharacterAt(sendable);
+        if (unsafe >= 0) {
+            const int number = programLines.size() + 1;
+            programLines.clear();
+            return QStringLiteral("Line %1 holds %2, which the controller takes as a command: %3")
+                .arg(number)
+                .arg(GrblLine::describeCharacter(sendable.at(unsafe)), line);
+        }
+        programLines.append(sendable);
     }
     readDone = true;
     return QString();
@@ -120,14 +138,22 @@ void Mode_Gcode::finishRead()
 {
     readDone = true;
     readLoop.quit();
-    readWaitLoop.quit();
 }
 
+// A read still running owns the program until it ends; the job then starts unless it was paused or
+// stopped meanwhile. Play is never waited for in an event loop of its own, so pressing it again or
+// pressing Stop during the read leaves one consistent state.
 void Mode_Gcode::startJob()
 {
-    // A read still running owns the program until it ends.
-    if (!readDone)
-        readWaitLoop.exec();
+    if (!readDone) {
+        startAfterRead = true;
+        return;
+    }
+    startReadProgram();
+}
+
+void Mode_Gcode::startReadProgram()
+{
     if (programLines.isEmpty()) {
         refuseStartWithoutProgram();
         return;
@@ -197,6 +223,7 @@ void Mode_Gcode::dontSendGcode()
 
 void Mode_Gcode::reset()
 {
+    startAfterRead = false;
     sendLoop.quit();
     stopQueueing();
     deleteMessages();
@@ -232,7 +259,10 @@ void Mode_Gcode::setInputsEnabled(bool enabled)
 
 void Mode_Gcode::on_input_user_returnPressed()
 {
-    const QString command = ui->input_user->text();
+    const QString typed = ui->input_user->text();
+    // A lone "?", "!" or "~" is a real-time command; anything else is sent as GRBL reads it.
+    const QString realtime = GrblLine::realtimeCommandOf(typed + QLatin1Char('\n'));
+    const QString command = realtime.isEmpty() ? GrblLine::stripped(typed) : realtime;
     ui->input_user->clear();
     if (!isConnected())
         return;

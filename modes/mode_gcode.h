@@ -57,6 +57,7 @@ protected:
 
 private:
     QString readProgram(const QString &path);
+    void startReadProgram();
     void queueProgram(const QStringList &lines, SerialPort *port);
     void stopQueueing();
     void deleteMessages();
@@ -69,11 +70,12 @@ private:
     QList<GcodeSerialMessage *> messages;
     QStringList programLines;
     DialogGcodeTest *checkDialog;
-    QEventLoop readWaitLoop;
     QFutureWatcher<QString> readWatcher;
     QEventLoop readLoop;
     QFuture<QString> readResult;
     std::atomic<bool> readDone{true};
+    // Play was pressed while the file was still being read: the job starts once the read is done.
+    bool startAfterRead = false;
     QEventLoop sendLoop;
     QFutureWatcher<void> sendWatcher;
     std::atomic<bool> queueingCancelled{false};

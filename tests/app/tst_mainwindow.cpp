@@ -1,12 +1,14 @@
 #include <QtTest>
 
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 
 #include "app/infodialog.h"
 #include "app/mainwindow.h"
 #include "link/checkdoormessage.h"
+#include "link/pcbserialmessage.h"
 #include "link/sendqueue.h"
 #include "link/serialport.h"
 #include "modes/pcbchangemessagebox.h"
@@ -77,11 +79,14 @@ void TestMainWindow::calibrateWithoutController()
         QCOMPARE(InfoDialog::instance()->text().count(notFound), attempt);
         QVERIFY(!m_window->connection() || !m_window->connection()->isConnected());
     }
-    auto *label = InfoDialog::instance()->findChild<QLabel *>(QStringLiteral("infotext"));
-    QCOMPARE(label->textFormat(), Qt::PlainText); // a status report shown there must not turn into markup
+    // Plain text, so a status report shown there never turns into markup; and no modal dialog, so the
+    // window (its Stop button) stays usable while reports come in.
+    auto *list = InfoDialog::instance()->findChild<QPlainTextEdit *>(QStringLiteral("infotext"));
+    QVERIFY(list->isReadOnly());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QTest::mouseClick(InfoDialog::instance()->findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
     QVERIFY(!InfoDialog::instance()->isVisible());
-    QVERIFY(label->text().isEmpty());
+    QVERIFY(list->toPlainText().isEmpty());
 }
 
 // The window starts on the start page; test mode opens the main page even without a controller.
@@ -99,7 +104,7 @@ void TestMainWindow::testModeWithoutController()
     QCOMPARE(connection->sendQueue()->count(), 0);
 
     // A door event pauses the modes, queued: after the emitting code has returned.
-    Q_EMIT InfoDialog::instance()->allPause();
+    Q_EMIT connection->doorMessage();
     QVERIFY(!CheckDoorMessage::isDoorOpen());
     QTRY_VERIFY(CheckDoorMessage::isDoorOpen());
 
@@ -128,9 +133,9 @@ void TestMainWindow::toolChangePrompt()
     QFETCH(QString, text);
     QFETCH(QString, picture);
     PCBChangeMessageBox *prompt = m_window->toolChangePrompt();
-    Q_EMIT InfoDialog::instance()->openQTMessageBox(QStringLiteral("Change to 2mm outline milling cutter"), 1);
+    Q_EMIT PCBSerialMessage::instance()->openQTMessageBox(QStringLiteral("Change to 2mm outline milling cutter"), 1);
     QTRY_VERIFY(prompt->isVisible());
-    Q_EMIT InfoDialog::instance()->openQTMessageBox(text, type);
+    Q_EMIT PCBSerialMessage::instance()->openQTMessageBox(text, type);
     QTRY_COMPARE(prompt->findChild<QLabel *>(QStringLiteral("ChangeToolInfo"))->text(), text);
     QLabel *pixmap = prompt->findChild<QLabel *>(QStringLiteral("pixmap"));
     const QImage shown = pixmap->pixmap(Qt::ReturnByValue).toImage();

@@ -89,22 +89,48 @@ private Q_SLOTS:
         QCOMPARE(m_queue->sendBudget(), 5);
     }
 
-    // A priority line overtakes the unsent lines but not the one in flight, and the next answer is its own.
-    void priorityOvertakesUnsentButNotInFlight()
+    // A real-time command overtakes every unsent line but not the write in flight; it is never answered,
+    // so every "ok" belongs to the oldest line, in the order GRBL received them.
+    void realtimeOvertakesAndIsNeverAnswered()
     {
         for (int i = 1; i <= 4; ++i)
             enqueue(QStringLiteral("G1X%1\n").arg(i));
-        m_queue->enqueuePriority(line(QStringLiteral("!\n"), true));
+        m_queue->enqueuePriority(line(QStringLiteral("(PLV:Read)\n"), true));
+        m_queue->enqueuePriority(line(QStringLiteral("!"), true));
         QCOMPARE(takeWritten(), QByteArray("G1X1\n"));
         completeWrite(5);
-        QCOMPARE(takeWritten(), QByteArray("!\n"));
-        completeWrite(2);
-        QCOMPARE(answered(), QStringLiteral("!\n"));
+        QCOMPARE(takeWritten(), QByteArray("!"));
+        QCOMPARE(m_queue->sendBudget(), SendQueue::InitialBudget - 5);
+        completeWrite(1);
+        QCOMPARE(takeWritten(), QByteArray("(PLV:Read)\n"));
+        completeWrite(11);
+        QCOMPARE(takeWritten(), QByteArray("G1X2\n"));
         QCOMPARE(answered(), QStringLiteral("G1X1\n"));
-        completeWrite(5);
-        completeWrite(5);
-        completeWrite(5);
-        QCOMPARE(takeWritten(), QByteArray("G1X2\nG1X3\nG1X4\n"));
+        QCOMPARE(answered(), QStringLiteral("(PLV:Read)\n"));
+        QCOMPARE(answered(), QStringLiteral("G1X2\n"));
+        QVERIFY(answered().isNull());
+    }
+
+    // GRBL's ring buffer holds 127 characters: priority lines may use the two beyond the budget, no more.
+    void priorityLinesStayWithinTheBuffer()
+    {
+        enqueue(text(120));
+        takeWritten();
+        completeWrite(120);
+        m_queue->enqueuePriority(line(text(6), true));
+        QCOMPARE(takeWritten(), text(6).toLatin1());
+        completeWrite(6);
+        QCOMPARE(m_queue->sendBudget(), -1);
+        m_queue->enqueuePriority(line(QStringLiteral("\n"), true));
+        QCOMPARE(takeWritten(), QByteArray("\n"));
+        completeWrite(1);
+        m_queue->enqueuePriority(line(QStringLiteral("\n"), true));
+        QVERIFY(takeWritten().isEmpty());
+        m_queue->enqueuePriority(line(QStringLiteral("?"), true, StatusQuery));
+        QCOMPARE(takeWritten(), QByteArray("?"));   // real-time commands take no room at all
+        completeWrite(1);
+        QCOMPARE(answered(), text(120));
+        QCOMPARE(takeWritten(), QByteArray("\n"));
     }
 
     void jogCancelOvertakesExhaustedBudget()
@@ -115,26 +141,29 @@ private Q_SLOTS:
         takeWritten();
         m_queue->enqueuePriority(new StopJoggingMessage);
         QCOMPARE(takeWritten(), QByteArray("\x85\n"));
-        QCOMPARE(m_queue->sendBudget(), 5 - 2);
+        QCOMPARE(m_queue->sendBudget(), 5 - 1);   // the jog-cancel byte never enters GRBL's buffer
         completeWrite(2);
         QVERIFY(takeWritten().isEmpty());
+        QCOMPARE(answered(), text(120));
+        QCOMPARE(answered(), QStringLiteral("\n"));
     }
 
+    // A probe keeps its place until its own "ok"; status queries wait for reports; a vendor request
+    // is answered by "ok" only until the vendor extension has shown itself.
     void specialKindsAreTakenByTheirOwnLines()
     {
         m_queue->enqueue(line(QStringLiteral("(PLV:Version)\n"), false, Vendor));
         completeWrite(14);
         m_queue->enqueue(line(QStringLiteral("G38.2Z-5F100\n"), false, Probe));
         completeWrite(13);
-        m_queue->enqueuePriority(line(QStringLiteral("?\n"), true, StatusQuery));
-        completeWrite(2);
+        m_queue->enqueuePriority(line(QStringLiteral("?"), true, StatusQuery));
+        completeWrite(1);
         QCOMPARE(answered(), QStringLiteral("(PLV:Version)\n"));   // no vendor extension has answered yet
-        QVERIFY(answered().isNull());
-        QVERIFY(!m_queue->isVendorConfirmed());
+        QCOMPARE(m_queue->oldestUnanswered()->kind(), qint32(Probe));
         QScopedPointer<SerialMessage> status(m_queue->takeStatusMessage());
         QCOMPARE(status->kind(), qint32(StatusQuery));
-        QScopedPointer<SerialMessage> probe(m_queue->takeProbeMessage());
-        QCOMPARE(probe->kind(), qint32(Probe));
+        QVERIFY(!m_queue->takeStatusMessage());
+        QCOMPARE(answered(), QStringLiteral("G38.2Z-5F100\n"));
         QVERIFY(!m_queue->takeVendorMessage());
         QVERIFY(m_queue->isVendorConfirmed());
         // once the vendor extension has answered, "ok" no longer belongs to vendor requests
@@ -144,6 +173,23 @@ private Q_SLOTS:
         QScopedPointer<SerialMessage> vendor(m_queue->takeVendorMessage());
         QVERIFY(vendor);
         QCOMPARE(m_queue->sendBudget(), SendQueue::InitialBudget);
+    }
+
+    // After the soft reset nothing gets out, not even what a worker queues a moment later.
+    void closedQueueTakesNothing()
+    {
+        enqueue(QStringLiteral("G1X1\n"));
+        enqueue(QStringLiteral("G1X2\n"));
+        QCOMPARE(takeWritten(), QByteArray("G1X1\n"));
+        m_queue->close(true);
+        QCOMPARE(takeWritten(), QByteArray("\x18"));
+        QPointer<SerialMessage> late = line(QStringLiteral("G1X3\n"));
+        m_queue->enqueue(late);
+        m_queue->enqueuePriority(line(QStringLiteral("!"), true));
+        completeWrite(5);
+        QVERIFY(takeWritten().isEmpty());
+        QCOMPARE(m_queue->count(), 0);
+        QTRY_VERIFY(!late);
     }
 
     void stayAwakeFollowsTheQueue()
@@ -200,11 +246,11 @@ private Q_SLOTS:
         answered();
         QCOMPARE(takeWritten(), QByteArray("$110=500\n"));
         completeWrite(9);
-        m_queue->enqueuePriority(line(QStringLiteral("?\n"), true));
-        QVERIFY(takeWritten().isEmpty());   // not even a real-time line while the EEPROM is written
+        m_queue->enqueuePriority(line(QStringLiteral("?"), true, StatusQuery));
+        QVERIFY(takeWritten().isEmpty());   // not even a real-time command while the EEPROM is written
         answered();
-        QCOMPARE(takeWritten(), QByteArray("?\n"));
-        completeWrite(2);
+        QCOMPARE(takeWritten(), QByteArray("?"));
+        completeWrite(1);
         QCOMPARE(takeWritten(), QByteArray("G1X2\n"));
     }
 
@@ -237,7 +283,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!answered && !queued);
         QVERIFY(owned);
         QCOMPARE(GcodeSerialMessage::instance()->kind(), qint32(Ordinary));
-        QCOMPARE(CheckDoorMessage::instance()->content(), QStringLiteral("?\n"));
+        QCOMPARE(CheckDoorMessage::instance()->content(), QStringLiteral("?"));
         QCOMPARE(m_queue->sendBudget(), SendQueue::InitialBudget);
         QVERIFY(!m_queue->isInFlight());
     }

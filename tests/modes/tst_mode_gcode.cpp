@@ -60,16 +60,17 @@ void TstModeGcode::progressAndCompletion()
 
     QString shownAfterFirst;
     QObject listener;
+    // Queued like the mode's own connection, so it runs right after the mode has shown the progress.
     connect(GcodeSerialMessage::instance(), &GcodeSerialMessage::setProgress, &listener, [&](qint64 line) {
         if (line == 1)
             shownAfterFirst = main.button("button_time")->text();
-    });
+    }, Qt::QueuedConnection);
     main.click("button_play_pause");
     QTRY_COMPARE_WITH_TIMEOUT(main.boxes.texts, QStringList{QStringLiteral("Mill/Milling process completed")}, 100000);
 
     QCOMPARE(shownAfterFirst, afterFirstAnswer);
     QCOMPARE(main.button("button_time")->text(), QStringLiteral("100%"));
-    QCOMPARE(main.received(), QString::fromLatin1(program).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+    QCOMPARE(main.received(), QString::fromLatin1(program).remove(QRegularExpression(QStringLiteral(" ?\\(.*\\)"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
     QCOMPARE(main.simulator->overflowCount(), 0);
     QVERIFY(mode->isPaused());
     QVERIFY(!mode->isStarted());
@@ -114,7 +115,7 @@ void TstModeGcode::loadingFiles_data()
 
     const QStringList previous{"G0X1"};
     QTest::newRow("70 characters") << "G0X2\n" + commentLine(70) + "\nG0X3\n" << QString()
-                                   << QStringList{"G0X2", QString::fromLatin1(commentLine(70)), "G0X3"};
+                                   << QStringList{"G0X2", "G1X1F100", "G0X3"};
     QTest::newRow("71 characters") << "G0X2\n" + commentLine(71) + "\nG0X3\n"
                                    << QString::fromLatin1("File Error/This line:" + commentLine(71) + " is too long max 70 chars per line")
                                    << QStringList{};
@@ -122,9 +123,18 @@ void TstModeGcode::loadingFiles_data()
     QTest::newRow("2 GB sparse") << QByteArray("sparse") << "File Error/This line:" << QStringList{};
     QTest::newRow("empty") << QByteArray() << QString() << QStringList{};
     QTest::newRow("deleted before reading") << QByteArray("deleted") << "File Error/No such file or directory" << previous;
-    QTest::newRow("not UTF-8") << QByteArray("G0X1 (\xe4\xf6\xfc)\n(\xff\xfe)\n") << QString()
-                               << QStringList{QString::fromUtf8("G0X1 (\xe4\xf6\xfc)"), QString::fromUtf8("(\xff\xfe)")};
+    // What GRBL ignores anyway goes: comments (where bytes from 0x80 up would act as real-time
+    // commands), carriage returns (each one would end a line of its own), blanks at either end.
+    QTest::newRow("not UTF-8") << QByteArray("G0X1 (\xe4\xf6\xfc)\n(\xff\xfe)\n") << QString() << QStringList{"G0X1", ""};
     QTest::newRow("windows line ends") << QByteArray("G0X1\r\nG0X2\r\n\r\n") << QString() << QStringList{"G0X1", "G0X2", ""};
+    QTest::newRow("umlauts, odd line ends") << QByteArray("G1 X1 (Fr\xc3\xa4ser \xc3\x98 3 mm!) \r\r\nG1 X2 ; \xc3\x96l?\n\rG1X3\t\n")
+                                            << QString() << QStringList{"G1 X1", "G1 X2", "G1X3"};
+    QTest::newRow("feed hold outside a comment") << QByteArray("G1X1\nG1X2!\n")
+                                                 << "File Error/Line 2 holds \"!\", which the controller takes as a command: G1X2!"
+                                                 << QStringList{};
+    QTest::newRow("umlaut outside a comment") << QByteArray("G1X1 \xc3\x84\n")
+                                              << QStringLiteral("File Error/Line 1 holds \"\u00c4\" (U+C4), which the controller takes as a command: G1X1 \u00c4")
+                                              << QStringList{};
 }
 
 // A new program replaces the old one, a failing read keeps it or empties it; nothing is sent meanwhile.
@@ -203,7 +213,7 @@ void TstModeGcode::manualCommandPollsUntilPositionStandsStill()
     QVERIFY(input->text().isEmpty());
     QCOMPARE(history->toPlainText(), QStringLiteral("G0 X10\n"));
     QTRY_VERIFY(main.received().contains(QStringLiteral("G0 X10")));
-    QCOMPARE(main.received().mid(0, 3), (QStringList{"~", "", "G0 X10"}));
+    QCOMPARE(main.received().mid(0, 2), (QStringList{"~", "G0 X10"}));
 
     // Reached through the hub's wiring of the reader's position reports.
     QTRY_COMPARE_WITH_TIMEOUT(mode->findChild<QLabel *>(QStringLiteral("label_x"))->text(), QStringLiteral("10.000"), 15000);
@@ -252,11 +262,11 @@ void TstModeGcode::checkRun()
     QVERIFY(dialog.isVisible());
 
     Q_EMIT GcodeSerialMessage::instance()->setTestProgress(1);
-    QCOMPARE(dialog.findChild<QProgressBar *>()->value(), 33);
+    QTRY_COMPARE(dialog.findChild<QProgressBar *>()->value(), 33);
     if (!error.isEmpty())
         Q_EMIT InfoDialog::instance()->testError(error);
     Q_EMIT GcodeSerialMessage::instance()->allTestMSGsSent();
-    QCOMPARE(dialog.findChild<QProgressBar *>()->value(), 100);
+    QTRY_COMPARE(dialog.findChild<QProgressBar *>()->value(), 100);
     QVERIFY(dialog.findChildren<GcodeSerialMessage *>().isEmpty());
     if (!error.isEmpty()) {
         QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("error_text"))->text(), error);
