@@ -2,6 +2,11 @@
 // 115200 baud, with motion completing at once, so the wire is the only limit. The controller runs on
 // a thread of its own, as a real board works beside the host's event loop. Prints the rate of
 // character counting and, measured in the same run, of sending one line and waiting for its answer.
+//
+//   stream [COUNTING_LINES [WAITING_LINES]] [--device PATH]
+//
+// With --device the same measurement is taken against any controller on that serial device. GRBL's
+// check mode ("$C") is switched on first, so the lines are parsed and answered but nothing moves.
 #include "link/sendqueue.h"
 #include "link/serialmessage.h"
 #include "link/serialport.h"
@@ -9,6 +14,7 @@
 #include "tools/grblsim/grblsimulator.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
@@ -107,15 +113,60 @@ void streamSendAndWait(SerialPort *link, int count)
     finished.exec();
     report("send and wait", count, bytes, clock.nsecsElapsed() / 1e9);
 }
+
+// Opens the connection in test mode and waits until its start-up lines are answered.
+SerialPort *connectTo(const QString &device, const std::function<void()> &resetController)
+{
+    qputenv("KORVEX_PORT", device.toLocal8Bit());
+    auto *link = new SerialPort;
+    link->setUnlockOnly(true);
+    if (!link->connectToMachine()) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(device));
+        return nullptr;
+    }
+    // A board restarts when its port is opened; a banner printed before the open went with the port's
+    // buffers, and the reader resets a board that stays silent.
+    if (!waitFor([link] { return link->reader()->isInitialised(); }, 1000))
+        resetController();
+    if (!waitFor([link] { return link->reader()->isInitialised() && link->sendQueue()->count() == 0; }, 10000)) {
+        std::fprintf(stderr, "the controller did not come up\n");
+        return nullptr;
+    }
+    return link;
 }
 
-int main(int argc, char *argv[])
+bool enterCheckMode(SerialPort *link)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    const int countingLines = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20000;
-    const int waitingLines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 2000;
+    bool answered = false;
+    link->addMessageToWriterReader(new TimedLine(QStringLiteral("$C\n"), [&answered] { answered = true; }));
+    return waitFor([&answered] { return answered; }, 5000);
+}
 
+int measure(SerialPort *link, int countingLines, int waitingLines)
+{
+    std::printf("wire limit %.0f bytes/s (115200 baud, 8N1)\n", wireLimit);
+    streamWithCharacterCounting(link, countingLines);
+    streamSendAndWait(link, waitingLines);
+    return 0;
+}
+
+int measureDevice(const QString &device, int countingLines, int waitingLines)
+{
+    SerialPort *link = connectTo(device, [] {});
+    if (!link)
+        return 1;
+    if (!enterCheckMode(link)) {
+        std::fprintf(stderr, "the controller did not enter check mode\n");
+        return 1;
+    }
+    std::printf("controller on %s, check mode\n", qPrintable(device));
+    const int result = measure(link, countingLines, waitingLines);
+    delete link;
+    return result;
+}
+
+int measureSimulator(int countingLines, int waitingLines)
+{
     GrblSimulator::Options options;
     options.emulateBaud = true;
     options.motionTimeScale = 0.0;
@@ -130,23 +181,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "the simulated controller did not start\n");
         return 1;
     }
-    qputenv("KORVEX_PORT", simulator->devicePath().toLocal8Bit());
-    auto *link = new SerialPort;
-    link->setUnlockOnly(true);
-    if (!link->connectToMachine()) {
-        std::fprintf(stderr, "cannot open %s\n", qPrintable(simulator->devicePath()));
+    SerialPort *link = connectTo(simulator->devicePath(), [simulator] { simulator->softReset(); });
+    if (!link)
         return 1;
-    }
-    // A board restarts when its port is opened; a banner printed before the open went with the port's buffers.
-    if (!waitFor([link] { return link->reader()->isInitialised(); }, 1000))
-        simulator->softReset();
-    if (!waitFor([link] { return link->reader()->isInitialised() && link->sendQueue()->count() == 0; }, 10000)) {
-        std::fprintf(stderr, "the controller did not come up\n");
-        return 1;
-    }
-    std::printf("wire limit %.0f bytes/s (115200 baud, 8N1)\n", wireLimit);
-    streamWithCharacterCounting(link, countingLines);
-    streamSendAndWait(link, waitingLines);
+    measure(link, countingLines, waitingLines);
     int overflows = 0;
     QMetaObject::invokeMethod(simulator, [&] { overflows = simulator->overflowCount(); }, Qt::BlockingQueuedConnection);
     std::printf("receive buffer overflows: %d\n", overflows);
@@ -154,4 +192,24 @@ int main(int argc, char *argv[])
     controllerThread.quit();
     controllerThread.wait();
     return 0;
+}
+}
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Measure against the controller on PATH."),
+                                    QStringLiteral("PATH"));
+    parser.addOption(device);
+    parser.addPositionalArgument(QStringLiteral("counting"), QStringLiteral("Lines streamed with character counting (20000)."));
+    parser.addPositionalArgument(QStringLiteral("waiting"), QStringLiteral("Lines sent one at a time (2000)."));
+    parser.process(application);
+    const QStringList counts = parser.positionalArguments();
+    const int countingLines = counts.size() > 0 ? counts.at(0).toInt() : 20000;
+    const int waitingLines = counts.size() > 1 ? counts.at(1).toInt() : 2000;
+    if (parser.isSet(device))
+        return measureDevice(parser.value(device), countingLines, waitingLines);
+    return measureSimulator(countingLines, waitingLines);
 }
