@@ -1,5 +1,6 @@
 // Times every request kind of korvex-calcd on the largest sample files through a real socket,
-// and measures the peak memory of the same calculation run as a worker process.
+// and measures the peak memory of the same calculation run as a worker process; then mills a
+// generated terrain and checks the answer for gouges against the terrain's own heights.
 #include "modes/filereaderasync.h"
 #include "toolpath/gcodeline.h"
 
@@ -135,6 +136,134 @@ WorkerUsage workerUsage(const QByteArray &data)
     return {usage.ru_maxrss / 1024.0, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
+// A rolling terrain of 100 x 100 mm as a height field: 224 x 224 cells of two triangles each,
+// heights between 0 and 5 mm.
+class Terrain
+{
+public:
+    static constexpr int cells = 224;
+    static constexpr double size = 100;
+
+    static double height(int i, int j)
+    {
+        const double x = i * size / cells, y = j * size / cells;
+        return 2.5 + 1.6 * std::sin(x / 7.0) * std::cos(y / 9.0) + 0.6 * std::sin(x / 2.3 + y / 3.1)
+               + 0.3 * std::cos(x * y / 400.0);
+    }
+
+    static QByteArray binaryStl()
+    {
+        QByteArray bytes(80, ' ');
+        const quint32 count = 2 * cells * cells;
+        bytes.append(reinterpret_cast<const char *>(&count), 4);
+        for (int i = 0; i < cells; ++i)
+            for (int j = 0; j < cells; ++j) {
+                addTriangle(&bytes, {{i, j}, {i + 1, j}, {i + 1, j + 1}});
+                addTriangle(&bytes, {{i, j}, {i + 1, j + 1}, {i, j + 1}});
+            }
+        return bytes;
+    }
+
+    // The lowest the flat tool's tip may go at (x, y) over the part placed with its top at z 0: no
+    // corner of the mesh inside the tool's circle above it, nor the facet straight below its centre.
+    static double lowestAllowed(double x, double y, double radius, double floor)
+    {
+        const double cell = size / cells;
+        double h = floor;
+        const int i0 = std::max(0, int(std::floor((x - radius) / cell))), i1 = std::min(cells, int(std::ceil((x + radius) / cell)));
+        const int j0 = std::max(0, int(std::floor((y - radius) / cell))), j1 = std::min(cells, int(std::ceil((y + radius) / cell)));
+        for (int i = i0; i <= i1; ++i)
+            for (int j = j0; j <= j1; ++j)
+                if (std::hypot(i * cell - x, j * cell - y) <= radius)
+                    h = std::max(h, height(i, j) - top());
+        const int i = int(std::floor(x / cell)), j = int(std::floor(y / cell));
+        if (i >= 0 && j >= 0 && i < cells && j < cells) {
+            const double u = x / cell - i, v = y / cell - j;
+            const double below = u >= v ? height(i, j) + u * (height(i + 1, j) - height(i, j)) + v * (height(i + 1, j + 1) - height(i + 1, j))
+                                        : height(i, j) + v * (height(i, j + 1) - height(i, j)) + u * (height(i + 1, j + 1) - height(i, j + 1));
+            h = std::max(h, below - top());
+        }
+        return h;
+    }
+
+private:
+    static double top()
+    {
+        static const double highest = [] {
+            double z = std::numeric_limits<double>::lowest();
+            for (int i = 0; i <= cells; ++i)
+                for (int j = 0; j <= cells; ++j)
+                    z = std::max(z, height(i, j));
+            return z;
+        }();
+        return highest;
+    }
+
+    static void addTriangle(QByteArray *bytes, std::initializer_list<QPair<int, int>> corners)
+    {
+        float record[12] = {};
+        int k = 3;
+        for (const QPair<int, int> &c : corners) {
+            record[k++] = float(c.first * size / cells);
+            record[k++] = float(c.second * size / cells);
+            record[k++] = float(height(c.first, c.second));
+        }
+        bytes->append(reinterpret_cast<const char *>(record), sizeof record);
+        bytes->append(2, '\0');
+    }
+};
+
+// Every feed move of the answer followed in 0.1 mm steps: the count of points checked, and of those
+// where the tool's tip sinks into the part.
+QPair<int, int> gougeCheck(const QByteArray &answer, double radius, double depth)
+{
+    int checked = 0, gouges = 0;
+    double x = 0, y = 0, z = 0;
+    for (const QString &text : QString::fromUtf8(answer).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const GcodeLine line(text);
+        const double nx = line.has(QLatin1Char('X')) ? line.value(QLatin1Char('X')) : x;
+        const double ny = line.has(QLatin1Char('Y')) ? line.value(QLatin1Char('Y')) : y;
+        const double nz = line.has(QLatin1Char('Z')) ? line.value(QLatin1Char('Z')) : z;
+        if (line.command() == QLatin1String("G1")) {
+            const int steps = std::max(1, int(std::hypot(nx - x, ny - y) / 0.1));
+            for (int k = 1; k <= steps; ++k) {
+                const double f = double(k) / steps;
+                const double px = x + (nx - x) * f, py = y + (ny - y) * f, pz = z + (nz - z) * f;
+                ++checked;
+                if (pz < Terrain::lowestAllowed(px, py, radius, -depth) - 0.01)
+                    ++gouges;
+            }
+        }
+        x = nx;
+        y = ny;
+        z = nz;
+    }
+    return {checked, gouges};
+}
+
+void benchTerrain(quint16 port)
+{
+    const double diameter = 3.175, depth = 5, perPass = 1;
+    const QByteArray stl = Terrain::binaryStl();
+    const QByteArray data = QStringLiteral("STL\n%1\n%2\n%3\n300\n%4\n0\n")
+                                .arg(stl.size())
+                                .arg(diameter)
+                                .arg(depth)
+                                .arg(perPass)
+                                .toUtf8()
+                            + stl;
+    QByteArray answer;
+    const double seconds = ask(port, data, &answer);
+    const WorkerUsage usage = workerUsage(data);
+    const QPair<int, int> gouge = gougeCheck(answer, diameter / 2, depth);
+    std::printf("\nSTL terrain, %d triangles, 100 x 100 mm, %g mm deep in %g mm passes, cutter %g mm:\n",
+                2 * Terrain::cells * Terrain::cells, depth, perPass, diameter);
+    std::printf("  %.3f s through the socket, %.3f s cpu, %.1f MiB peak, %lld answer lines\n", seconds,
+                usage.cpuSeconds, usage.peakMiB, static_cast<long long>(answer.count('\n')));
+    std::printf("  gouge check: %d of %d points below the part surface (%s)\n", gouge.second, gouge.first,
+                gouge.second == 0 && gouge.first > 1000 ? "passed" : "FAILED");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -196,6 +325,7 @@ int main(int argc, char *argv[])
         std::printf("  top, bottom, drill:          %.3f mm\n", alignmentError({top, drill}, bottom));
         std::printf("  bottom, drill:               %.3f mm\n", alignmentError({drill}, bottom));
     }
+    benchTerrain(port);
     server.kill();
     server.waitForFinished(5000);
     return 0;

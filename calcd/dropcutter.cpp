@@ -25,14 +25,19 @@ DropCutter::DropCutter(const StlMesh &mesh, double radius)
     : mesh(mesh), radius(radius), cellSize(std::max(radius * 2, 1.0))
 {
     const QVector<StlMesh::Triangle> &faces = mesh.triangles();
+    bounds.reserve(faces.size());
     for (int n = 0; n < faces.size(); ++n) {
         const StlMesh::Triangle &t = faces[n];
-        const double x0 = std::min({t[0].x, t[1].x, t[2].x}), x1 = std::max({t[0].x, t[1].x, t[2].x});
-        const double y0 = std::min({t[0].y, t[1].y, t[2].y}), y1 = std::max({t[0].y, t[1].y, t[2].y});
-        for (int i = static_cast<int>(std::floor(x0 / cellSize)); i <= static_cast<int>(std::floor(x1 / cellSize)); ++i)
-            for (int j = static_cast<int>(std::floor(y0 / cellSize)); j <= static_cast<int>(std::floor(y1 / cellSize)); ++j)
+        const Bounds b{std::min({t[0].x, t[1].x, t[2].x}), std::min({t[0].y, t[1].y, t[2].y}),
+                       std::max({t[0].x, t[1].x, t[2].x}), std::max({t[0].y, t[1].y, t[2].y}),
+                       std::max({t[0].z, t[1].z, t[2].z})};
+        bounds.append(b);
+        for (int i = static_cast<int>(std::floor(b.x0 / cellSize)); i <= static_cast<int>(std::floor(b.x1 / cellSize)); ++i)
+            for (int j = static_cast<int>(std::floor(b.y0 / cellSize)); j <= static_cast<int>(std::floor(b.y1 / cellSize)); ++j)
                 cells[cellKey(i, j)].append(n);
     }
+    for (QVector<int> &cell : cells)
+        std::sort(cell.begin(), cell.end(), [this](int a, int b) { return bounds[a].top > bounds[b].top; });
 }
 
 double DropCutter::height(double x, double y, double floor) const
@@ -45,8 +50,13 @@ double DropCutter::height(double x, double y, double floor) const
             const auto found = cells.constFind(cellKey(i, j));
             if (found == cells.constEnd())
                 continue;
-            for (const int n : found.value())
-                best = std::max(best, triangleHeight(mesh.triangles()[n], x, y));
+            for (const int n : found.value()) {
+                const Bounds &b = bounds[n];
+                if (b.top <= best)
+                    break;
+                if (b.x0 <= x + radius && b.x1 >= x - radius && b.y0 <= y + radius && b.y1 >= y - radius)
+                    best = std::max(best, triangleHeight(mesh.triangles()[n], x, y));
+            }
         }
     return best;
 }

@@ -4,6 +4,7 @@
 #include "calcd/gcodewriter.h"
 #include "calcd/loopchainer.h"
 #include "calcd/pathorder.h"
+#include "toolpath/calcrefusal.h"
 
 #include <cmath>
 
@@ -48,11 +49,16 @@ void writeSegments(GcodeWriter *out, const Contour &figure, double feed)
     }
 }
 
-void writeFigure(GcodeWriter *out, const Contour &figure, const DxfProgram::Cut &cut, bool closed)
+// Passes needed to reach the depth; 0 when the depth per pass can never reach it.
+double passCount(const DxfProgram::Cut &cut)
 {
-    const int passes = isTrace(cut) || cut.depthPerPass <= 0
-                           ? 1
-                           : std::clamp(static_cast<int>(std::ceil(cut.depth / cut.depthPerPass - 1e-9)), 1, maxPasses);
+    if (isTrace(cut))
+        return 1;
+    return cut.depthPerPass > 0 ? std::max(1.0, std::ceil(cut.depth / cut.depthPerPass - 1e-9)) : 0;
+}
+
+void writeFigure(GcodeWriter *out, const Contour &figure, const DxfProgram::Cut &cut, int passes, bool closed)
+{
     Contour path = figure;
     out->words("G0", {{'X', path.start().x()}, {'Y', path.start().y()}});
     for (int pass = 1; pass <= passes; ++pass) {
@@ -76,6 +82,13 @@ QStringList DxfProgram::build(const QString &dxf, const Cut &cut)
         figures += open;
     if (figures.isEmpty() || cut.depth <= 0 || cut.feed <= 0)
         return {};
+    const double passes = passCount(cut);
+    if (passes < 1)
+        return {CalcRefusal::line(QStringLiteral("the depth per pass must be more than 0 mm"))};
+    if (passes > maxPasses)
+        return {CalcRefusal::line(QStringLiteral("%1 passes needed, at most %2; cut deeper per pass")
+                                      .arg(GcodeWriter::number(passes, 0))
+                                      .arg(maxPasses))};
     GcodeWriter out;
     out.line(QStringLiteral("(DXF engraving)"));
     out.line(QStringLiteral("G21"));
@@ -88,7 +101,7 @@ QStringList DxfProgram::build(const QString &dxf, const Cut &cut)
     int number = 0;
     for (const Contour &figure : closed + rest) {
         out.line(QStringLiteral("(* SHAPE Nr: %1 *)").arg(++number));
-        writeFigure(&out, figure, cut, number <= closed.size());
+        writeFigure(&out, figure, cut, static_cast<int>(passes), number <= closed.size());
     }
     out.line(QStringLiteral("M2 (Program end)"));
     return out.lines();
