@@ -67,7 +67,9 @@ void DXFSplitter::run()
     splitShapes();
     if (!refusal.isEmpty())
         return;
-    const ClipperLib::Paths area = region();
+    ClipperLib::PolyTree area;
+    region(&area);
+    paths.clear();
     if (mode == Pocket)
         offsetInward(area);
     if (mode == Cut)
@@ -116,14 +118,12 @@ void DXFSplitter::addShape(const QVector<GcodeLine> &lines)
 }
 
 // Even-odd: a figure inside another is a hole, and where figures overlap the overlap is left out.
-ClipperLib::Paths DXFSplitter::region() const
+void DXFSplitter::region(ClipperLib::PolyTree *area) const
 {
     ClipperLib::Clipper clipper;
     for (const ClipperLib::Paths &shape : shapes)
         clipper.AddPaths(shape, ClipperLib::ptClip, true);
-    ClipperLib::Paths area;
-    clipper.Execute(ClipperLib::ctXor, area, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
-    return area;
+    clipper.Execute(ClipperLib::ctXor, *area, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
 }
 
 ClipperLib::Paths DXFSplitter::offset(const ClipperLib::Paths &area, double distance) const
@@ -135,51 +135,103 @@ ClipperLib::Paths DXFSplitter::offset(const ClipperLib::Paths &area, double dist
     return rings;
 }
 
-void DXFSplitter::offsetOutward(const ClipperLib::Paths &area)
+void DXFSplitter::offsetOutward(const ClipperLib::PolyTree &area)
 {
-    paths.clear();
-    const ClipperLib::Paths rings = offset(area, double(0.5f * cutterDiameter * float(scale)));
-    if (withinLimits(rings))
-        paths = QVector<ClipperLib::Path>(rings.begin(), rings.end());
+    ClipperLib::Paths whole;
+    ClipperLib::PolyTreeToPaths(area, whole);
+    const ClipperLib::Paths rings = offset(whole, double(0.5f * cutterDiameter * float(scale)));
+    qint64 points = 0;
+    for (const ClipperLib::Path &ring : rings)
+        points += qint64(ring.size()) + 3;
+    if (!withinLimits(points)) {
+        refuseLength();
+        return;
+    }
+    paths = QVector<ClipperLib::Path>(rings.begin(), rings.end());
 }
 
-// Rings at one radius, 1.1 radii, then every 0.6 radii inside the boundary, until nothing is left.
-void DXFSplitter::offsetInward(const ClipperLib::Paths &area)
+// Inward rings of separate figures never meet, so each figure (an outline with its holes) is pocketed
+// on its own, from its edge to its middle, on every core: the offsets stay small however many figures
+// the drawing has, and the cutter finishes one figure before it travels to the next.
+void DXFSplitter::offsetInward(const ClipperLib::PolyTree &area)
 {
-    paths.clear();
+    QVector<ClipperLib::Paths> figures;
+    for (const ClipperLib::PolyNode *node = area.GetFirst(); node; node = node->GetNext()) {
+        if (node->IsHole())
+            continue;
+        ClipperLib::Paths figure{node->Contour};
+        for (const ClipperLib::PolyNode *hole : node->Childs)
+            figure.push_back(hole->Contour);
+        figures.append(figure);
+    }
+    std::atomic<qint64> budget{0};
+    const std::function<QVector<ClipperLib::Path>(const ClipperLib::Paths &)> pocketOne =
+        [this, &budget](const ClipperLib::Paths &figure) { return pocket(figure, &budget); };
+    const QVector<QVector<ClipperLib::Path>> pockets = QtConcurrent::blockingMapped(figures, pocketOne);
+    if (!withinLimits(budget)) {
+        refuseLength();
+        return;
+    }
+    for (const QVector<ClipperLib::Path> &rings : pockets)
+        paths += rings;
+}
+
+// Rings at one radius, 1.1 radii, then every 0.6 radii inside the boundary, until nothing is left. No
+// ring lies deeper inside than half the outline's narrower side: that offset, the most costly one of a
+// figure as it turns inside out, is known to be empty without computing it. The points of all rings
+// are counted in the budget; a figure stops as soon as the budget is spent.
+QVector<ClipperLib::Path> DXFSplitter::pocket(const ClipperLib::Paths &figure, std::atomic<qint64> *budget) const
+{
+    const auto byX = [](const ClipperLib::IntPoint &a, const ClipperLib::IntPoint &b) { return a.X < b.X; };
+    const auto byY = [](const ClipperLib::IntPoint &a, const ClipperLib::IntPoint &b) { return a.Y < b.Y; };
+    const auto [left, right] = std::minmax_element(figure.front().begin(), figure.front().end(), byX);
+    const auto [bottom, top] = std::minmax_element(figure.front().begin(), figure.front().end(), byY);
+    const double deepest = double(std::min(right->X - left->X, top->Y - bottom->Y)) / 2.0;
     const double radius = double(0.5f * cutterDiameter * float(scale));
+    QVector<ClipperLib::Path> rings;
     double distance = -radius;
-    for (bool first = true;; first = false) {
-        const ClipperLib::Paths rings = offset(area, distance);
-        if (rings.empty() || !withinLimits(rings))
-            return;
-        paths += QVector<ClipperLib::Path>(rings.begin(), rings.end());
+    for (bool first = true; -distance < deepest && withinLimits(*budget); first = false) {
+        const ClipperLib::Paths level = offset(figure, distance);
+        if (level.empty())
+            break;
+        for (const ClipperLib::Path &ring : level)
+            *budget += qint64(ring.size()) + 3;
+        rings += QVector<ClipperLib::Path>(level.begin(), level.end());
         distance -= (first ? 0.1 : 0.6) * radius;
     }
+    return rings;
 }
 
-// Counts the points to be milled against the longest program allowed, so a hair-thin cutter in a wide
-// drawing is refused instead of filling the memory.
-bool DXFSplitter::withinLimits(const ClipperLib::Paths &rings)
+// The points to be milled, counted against the longest program allowed, so a hair-thin cutter in a
+// wide drawing is refused instead of filling the memory.
+bool DXFSplitter::withinLimits(qint64 points) const
 {
-    for (const ClipperLib::Path &ring : rings)
-        pointCount += qint64(ring.size()) + 3;
     const qint64 passes = qint64(std::ceil(double(totalDepth) / double(depthPerPass)));
-    if (pointCount * std::max<qint64>(passes, 1) <= maxOutputLines)
-        return true;
+    return points * std::max<qint64>(passes, 1) <= maxOutputLines;
+}
+
+void DXFSplitter::refuseLength()
+{
     refusal = QStringLiteral("The program would exceed %1 lines; choose a larger cutter or depth per pass.")
                   .arg(maxOutputLines);
-    return false;
 }
 
 void DXFSplitter::emitProgram()
 {
     output << safeHeight << QStringLiteral("F") + number(feed) << QStringLiteral("S") + number(speed)
            << QStringLiteral("M3");
+    // Every pass mills the same rings: their lines are written once and shared by all passes.
+    QVector<QStringList> rings;
+    rings.reserve(paths.size());
+    for (const ClipperLib::Path &ring : qAsConst(paths))
+        rings.append(ringLines(ring));
     float z = std::max(-totalDepth, -depthPerPass);
     for (;;) {
-        for (const ClipperLib::Path &ring : qAsConst(paths))
-            emitRing(ring, z);
+        const QString plungeLine = QStringLiteral("G1 Z ") + number(z);
+        for (int i = 0; i < rings.size(); ++i) {
+            const QStringList &lines = rings[i];
+            output << safeHeight << point("G0", paths[i].front()) << plungeLine << lines;
+        }
         if (z == -totalDepth)
             break;
         z = std::max(-totalDepth, z - depthPerPass);
@@ -187,13 +239,15 @@ void DXFSplitter::emitProgram()
     output << QStringLiteral("G92.1") << QStringLiteral("G0 Z0") << QStringLiteral("M5") << QStringLiteral("\n");
 }
 
-void DXFSplitter::emitRing(const ClipperLib::Path &ring, float z)
+// The ring from its first point round to its first point again.
+QStringList DXFSplitter::ringLines(const ClipperLib::Path &ring) const
 {
-    output << safeHeight << point("G0", ring.front()) << QStringLiteral("G1 Z ") + number(z)
-           << point("G1", ring.front());
-    for (size_t i = 1; i < ring.size(); ++i)
-        output << point("G1", ring[i]);
-    output << point("G1", ring.front());
+    QStringList lines;
+    lines.reserve(int(ring.size()) + 1);
+    for (const ClipperLib::IntPoint &p : ring)
+        lines << point("G1", p);
+    lines << lines.first();
+    return lines;
 }
 
 QString DXFSplitter::point(const char *command, const ClipperLib::IntPoint &p) const

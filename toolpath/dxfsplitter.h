@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
+
 // Turns the server's trace of a DXF drawing (every closed figure once, introduced by its shape
 // comment) into the program that mills it: the figures become one region in which nested figures are
 // holes, the region is offset outward by the cutter radius (cutting out) or inward ring by ring
@@ -38,13 +40,15 @@ private:
     QString inputError() const;
     void splitShapes();
     void addShape(const QVector<GcodeLine> &lines);
-    ClipperLib::Paths region() const;
-    void offsetOutward(const ClipperLib::Paths &area);
-    void offsetInward(const ClipperLib::Paths &area);
+    void region(ClipperLib::PolyTree *area) const;
+    void offsetOutward(const ClipperLib::PolyTree &area);
+    void offsetInward(const ClipperLib::PolyTree &area);
+    QVector<ClipperLib::Path> pocket(const ClipperLib::Paths &figure, std::atomic<qint64> *budget) const;
     ClipperLib::Paths offset(const ClipperLib::Paths &area, double distance) const;
-    bool withinLimits(const ClipperLib::Paths &rings);
+    bool withinLimits(qint64 points) const;
+    void refuseLength();
     void emitProgram();
-    void emitRing(const ClipperLib::Path &ring, float z);
+    QStringList ringLines(const ClipperLib::Path &ring) const;
     QString point(const char *command, const ClipperLib::IntPoint &p) const;
     static QString number(float value);
 
@@ -60,7 +64,6 @@ private:
     float cutterDiameter;
     int mode;
     const qint32 scale = 10000000;
-    qint64 pointCount = 0;
     QString refusal;
     QEventLoop loop;
 };
