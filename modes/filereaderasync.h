@@ -26,6 +26,8 @@ public:
 
     QString fileText() const { return text; }
     QString fileName() const;
+    // The whole path of the file read last.
+    QString filePath() const { return lastDirectory.path(); }
     bool isDone() const { return done; }
 
 Q_SIGNALS:

@@ -1,21 +1,21 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
-// One calculation request waiting in the client's queue: the complete text and the job part it belongs to.
+// One calculation request waiting in the client's queue: the bytes to send and the job part it belongs to.
 class TcpRequest
 {
 public:
-    TcpRequest(qint32 kind, const QString &text)
+    TcpRequest(qint32 kind, const QByteArray &bytes)
         : m_kind(kind)
-        , m_text(text)
+        , m_bytes(bytes)
     {
     }
 
     qint32 kind() const { return m_kind; }
-    QString text() const { return m_text; }
+    QByteArray bytes() const { return m_bytes; }
 
 private:
     qint32 m_kind;
-    QString m_text;
+    QByteArray m_bytes;
 };

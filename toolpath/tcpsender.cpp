@@ -63,7 +63,12 @@ QString TcpSender::pcbRequestText(qint32 kind, float boardThickness, const QStri
 
 void TcpSender::enqueueRequest(qint32 kind, const QString &text)
 {
-    m_queue.append(new TcpRequest(kind, text));
+    enqueueRequest(kind, text.toUtf8());
+}
+
+void TcpSender::enqueueRequest(qint32 kind, const QByteArray &bytes)
+{
+    m_queue.append(new TcpRequest(kind, bytes));
     if (m_queue.size() == 1)
         connectHead();
 }
@@ -84,7 +89,9 @@ void TcpSender::connectHead()
     }
     m_retries = 0;
     reportToUser(QString::fromLatin1(networkErrorText));
+    const qint32 kind = m_queue.first()->kind();
     dropHead();
+    Q_EMIT requestDropped(kind);
     // A dropped request must not block the queue: whatever waits behind it gets its own attempts.
     startNextRequest();
 }
@@ -121,7 +128,7 @@ void TcpSender::startNextRequest()
 void TcpSender::connected()
 {
     if (!m_queue.isEmpty())
-        m_socket->write(m_queue.first()->text().toUtf8());
+        m_socket->write(m_queue.first()->bytes());
 }
 
 void TcpSender::readyRead()

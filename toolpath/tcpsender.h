@@ -33,6 +33,8 @@ public:
 
     // Takes the request over; it is sent as soon as every request queued before it has been answered.
     void enqueueRequest(qint32 kind, const QString &text);
+    // A request whose design file goes as its bytes, unchanged (a binary STL file has no text form).
+    void enqueueRequest(qint32 kind, const QByteArray &bytes);
 
     // Request text of one PCB layer (kinds 0 to 3) for a board of the given thickness in mm.
     static QString pcbRequestText(qint32 kind, float boardThickness, const QString &fileText);
@@ -48,6 +50,8 @@ Q_SIGNALS:
     void PcbDrillfileRec(QString file_content);
     void PcbLayoutBotfileRec(QString file_content);
     void DXFfileRec(QString file_content);
+    // The server could not be reached: this request gets no answer.
+    void requestDropped(qint32 kind);
 
 public Q_SLOTS:
     void connected();
