@@ -52,6 +52,9 @@ CalcOptions::Outcome CalcOptions::parse(const QStringList &arguments, QString *m
                        option("time-limit", "Seconds one calculation may take (default 120).", "s"),
                        option("tool-width", "Engraving width in mm (default 0.1536).", "mm"),
                        option("engrave-depth", "Engraving depth in mm (default 0.1).", "mm"),
+                       option("isolation-width",
+                              "Copper cleared beside each piece of copper in mm, in as many overlapping "
+                              "engraving passes as it takes (default: one pass, the tool width).", "mm"),
                        option("tabs", "Holding tabs on the board outline (default 3).", "n")});
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -75,6 +78,7 @@ CalcOptions::Outcome CalcOptions::parse(const QStringList &arguments, QString *m
                        && readNumber(parser, QStringLiteral("time-limit"), 0.1, 36000, &limitSeconds)
                        && readNumber(parser, QStringLiteral("tool-width"), 0.01, 5, &engraveWidth)
                        && readNumber(parser, QStringLiteral("engrave-depth"), 0.01, 5, &engraveDepth)
+                       && readNumber(parser, QStringLiteral("isolation-width"), 0, 10, &isolationWidth)
                        && readInteger(parser, QStringLiteral("tabs"), 0, 32, &tabs);
     if (!valid) {
         *message = QStringLiteral("An option value is out of range; see --help.");
@@ -92,6 +96,7 @@ QStringList CalcOptions::workerArguments() const
     QStringList arguments{QStringLiteral("--") + workerFlag,
             QStringLiteral("--tool-width"), QString::number(engraveWidth, 'g', 10),
             QStringLiteral("--engrave-depth"), QString::number(engraveDepth, 'g', 10),
+            QStringLiteral("--isolation-width"), QString::number(isolationWidth, 'g', 10),
             QStringLiteral("--tabs"), QString::number(tabs)};
     if (exitWithParent)
         arguments << QStringLiteral("--exit-with-parent");

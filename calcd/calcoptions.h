@@ -20,6 +20,8 @@ struct CalcOptions
     // A 30 degree V-bit with a 0.1 mm tip cutting 0.1 mm deep cuts 0.1 + 2 * 0.1 * tan(15 deg) wide.
     double engraveWidth = 0.1536;
     double engraveDepth = 0.1;
+    // Copper cleared beside each piece; wider than the tool takes more passes. 0: one pass.
+    double isolationWidth = 0;
     int tabs = 3;
     bool exitWithParent = false;
 

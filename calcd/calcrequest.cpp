@@ -91,11 +91,17 @@ CalcRequest::State CalcRequest::parseHeaderLines(const QList<QByteArray> &lines,
 {
     numbers.clear();
     if (lines.first() == "PCB") {
+        // The PCB settings' passes travel in no request: how much copper a layout clears beside
+        // each piece, and so how many passes it takes, is the server's --isolation-width.
         static const QList<QByteArray> parts{"Layout", "Outline", "Drill", "BotLayout"};
         const int index = parts.indexOf(lines.at(2));
-        if (index < 0 || !isNumber(lines.at(1), &boardValue) || boardValue <= 0 || boardValue > 100)
+        if (index < 0 || !isNumber(lines.at(1), &boardValue) || std::fabs(boardValue) > 100)
             return State::Malformed;
         kind = static_cast<Kind>(index);
+        // A layout does not use the thickness: an empty or unreadable setting (stored as 0) must
+        // not cost the user the layout. Drilling and cutting out need a real depth.
+        if (boardValue <= 0 && kind != Layout && kind != BotLayout)
+            return State::Malformed;
         return isCount(lines.at(3), &declaredLength) ? State::Complete : State::Malformed;
     }
     kind = lines.first() == "STL" ? Stl : Dxf;

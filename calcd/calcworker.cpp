@@ -1,16 +1,22 @@
 #include "calcd/calcworker.h"
 
+#include <QTextStream>
+
 CalcWorker::CalcWorker(const QString &program, const QStringList &arguments, int timeLimitMs, QObject *parent)
     : QObject(parent), program(program), arguments(arguments)
 {
     limit.setSingleShot(true);
     limit.setInterval(timeLimitMs);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.setStandardErrorFile(QProcess::nullDevice());
+    // What the calculation reports (and what gerbv says of a file) goes to the server's log.
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     connect(&limit, &QTimer::timeout, &process, &QProcess::kill);
     connect(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this](int exitCode, QProcess::ExitStatus status) {
                 const bool ok = status == QProcess::NormalExit && exitCode == 0;
+                if (!ok)
+                    QTextStream(stderr) << "korvex-calcd: a calculation "
+                                        << (limit.isActive() ? "ended abnormally" : "ran past the time limit")
+                                        << "; answered empty\n";
                 finish(ok ? process.readAllStandardOutput() : QByteArray());
             });
     connect(&process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {

@@ -4,9 +4,9 @@
 #include "calcd/clipperunits.h"
 #include "calcd/gerberfile.h"
 
-#include <QMap>
 #include <QVector>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 using ClipperLib::Path;
@@ -16,6 +16,7 @@ using ClipperUnits::combine;
 namespace {
 
 constexpr double inch = GerberFile::mmPerInch;
+constexpr double speck = 1e-5 * ClipperUnits::perMm * ClipperUnits::perMm;
 
 bool isArc(const gerbv_net_t &net)
 {
@@ -49,6 +50,117 @@ QVector<QPointF> CopperBuilder::netPoints(const gerbv_net_t &net)
 
 namespace {
 
+// A straight stroke of a round aperture: the segment grown by the radius, its round ends
+// flattened as finely as Clipper flattens arcs. Built directly, since thousands of them (a
+// hatched pour) are far cheaper to unite once than through an offset of each.
+Path stadium(QPointF from, QPointF to, double radius)
+{
+    if (from == to)
+        return Aperture::circle(from, 2 * radius);
+    const double tolerance = ClipperUnits::arcTolerance / ClipperUnits::perMm;
+    const double step = radius > tolerance ? 2 * std::acos(1 - tolerance / radius) : M_PI / 2;
+    const int steps = std::clamp(static_cast<int>(std::ceil(M_PI / step)), 2, 1000);
+    const double direction = std::atan2(to.y() - from.y(), to.x() - from.x());
+    Path path;
+    path.reserve(2 * steps + 2);
+    for (const QPointF &end : {to, from}) {
+        const double first = direction - M_PI / 2 + (end == from ? M_PI : 0);
+        for (int i = 0; i <= steps; ++i) {
+            const double a = first + M_PI * i / steps;
+            path.push_back(ClipperUnits::toInt(end.x() + radius * std::cos(a), end.y() + radius * std::sin(a)));
+        }
+    }
+    return path;
+}
+
+bool isConvex(const Path &polygon)
+{
+    bool left = false, right = false;
+    for (size_t i = 0; i < polygon.size(); ++i) {
+        const ClipperLib::IntPoint &a = polygon[i], &b = polygon[(i + 1) % polygon.size()],
+                                   &c = polygon[(i + 2) % polygon.size()];
+        const double cross = double(b.X - a.X) * double(c.Y - b.Y) - double(b.Y - a.Y) * double(c.X - b.X);
+        left = left || cross > 0;
+        right = right || cross < 0;
+    }
+    return !(left && right);
+}
+
+// The part of a convex polygon between two vertical lines (Sutherland-Hodgman against each).
+Path clippedToStrip(const Path &polygon, ClipperLib::cInt left, ClipperLib::cInt right)
+{
+    Path path = polygon;
+    for (const bool keepRight : {true, false}) {
+        const ClipperLib::cInt edge = keepRight ? left : right;
+        const auto inside = [&](const ClipperLib::IntPoint &p) { return keepRight ? p.X >= edge : p.X <= edge; };
+        Path out;
+        for (size_t i = 0; i < path.size(); ++i) {
+            const ClipperLib::IntPoint &a = path[i], &b = path[(i + 1) % path.size()];
+            if (inside(a))
+                out.push_back(a);
+            if (inside(a) != inside(b)) {
+                const double t = double(edge - a.X) / double(b.X - a.X);
+                out.push_back({edge, a.Y + static_cast<ClipperLib::cInt>(std::llround(t * double(b.Y - a.Y)))});
+            }
+        }
+        path = out;
+    }
+    return path;
+}
+
+// Union of many overlapping polygons, and of shapes with holes (kept whole). Clipper sweeps
+// across the whole set, and each step of its sweep costs as much as the edges it crosses: a
+// board full of crossing hatch lines is united much faster strip by strip, the strips then
+// joined in one sweep that meets few crossings.
+Paths unite(const Paths &shapes, const Paths &withHoles)
+{
+    constexpr int strips = 8;
+    if (shapes.size() < 1000) {
+        Paths all = shapes;
+        all.insert(all.end(), withHoles.begin(), withHoles.end());
+        return combine(all, {}, ClipperLib::ctUnion);
+    }
+    ClipperLib::cInt low = std::numeric_limits<ClipperLib::cInt>::max(), high = std::numeric_limits<ClipperLib::cInt>::min();
+    for (const Path &path : shapes)
+        for (const ClipperLib::IntPoint &p : path) {
+            low = std::min(low, p.X);
+            high = std::max(high, p.X);
+        }
+    const double width = double(high - low) / strips;
+    const auto stripOf = [&](ClipperLib::cInt x) { return std::clamp(static_cast<int>((x - low) / width), 0, strips - 1); };
+    QVector<Paths> parts(strips);
+    Paths wide = withHoles;
+    for (const Path &path : shapes) {
+        ClipperLib::cInt left = high, right = low;
+        for (const ClipperLib::IntPoint &p : path) {
+            left = std::min(left, p.X);
+            right = std::max(right, p.X);
+        }
+        const int first = stripOf(left), last = stripOf(right);
+        if (first == last) {
+            parts[first].push_back(path);
+            continue;
+        }
+        // Cutting a concave polygon this way could join its parts along the cut: it joins whole.
+        if (!isConvex(path)) {
+            wide.push_back(path);
+            continue;
+        }
+        for (int strip = first; strip <= last; ++strip) {
+            const Path piece = clippedToStrip(path, low + static_cast<ClipperLib::cInt>(std::llround(strip * width)),
+                                              strip + 1 == strips ? high : low + static_cast<ClipperLib::cInt>(std::llround((strip + 1) * width)));
+            if (piece.size() >= 3)
+                parts[strip].push_back(piece);
+        }
+    }
+    Paths united = wide;
+    for (const Paths &part : qAsConst(parts)) {
+        const Paths u = combine(part, {}, ClipperLib::ctUnion);
+        united.insert(united.end(), u.begin(), u.end());
+    }
+    return combine(united, {}, ClipperLib::ctUnion);
+}
+
 Path toPath(const QVector<QPointF> &points)
 {
     Path path;
@@ -72,6 +184,7 @@ public:
 
 private:
     const gerbv_aperture_t *apertureOf(const gerbv_net_t &net) const;
+    void add(const Paths &shape);
     void addRegionNet(const gerbv_net_t &net);
     void closeContour();
     void addStroke(const gerbv_net_t &net, const gerbv_aperture_t &aperture);
@@ -82,8 +195,9 @@ private:
     const gerbv_image_t &image;
     const gerbv_layer_t *layer;
     const gerbv_netstate_t *state;
+    // Single polygons, and shapes made of an outline and its holes, which must stay together.
     Paths filled;
-    QMap<double, Paths> roundStrokes;
+    Paths withHoles;
     QVector<QPointF> contour;
     bool inRegion = false;
 };
@@ -115,8 +229,7 @@ void Batch::add(const gerbv_net_t &net)
     if (!aperture)
         return;
     if (net.aperture_state == GERBV_APERTURE_STATE_FLASH) {
-        const Paths shape = Aperture::translated(Aperture::shape(*aperture), QPointF(net.stop_x, net.stop_y) * inch);
-        filled.insert(filled.end(), shape.begin(), shape.end());
+        add(Aperture::translated(Aperture::shape(*aperture), QPointF(net.stop_x, net.stop_y) * inch));
     } else if (net.aperture_state == GERBV_APERTURE_STATE_ON) {
         addStroke(net, *aperture);
     }
@@ -155,30 +268,34 @@ void Batch::addStroke(const gerbv_net_t &net, const gerbv_aperture_t &aperture)
             return;
         Paths swept;
         ClipperLib::MinkowskiSum(rectangle.front(), toPath({start, QPointF(net.stop_x, net.stop_y) * inch}), swept, false);
-        filled.insert(filled.end(), swept.begin(), swept.end());
+        add(swept);
         return;
     }
     // Round apertures, and any other aperture drawn along an arc, trace a round-ended band.
+    const double radius = aperture.parameter[0] * inch / 2;
+    if (!isArc(net)) {
+        filled.push_back(stadium(start, QPointF(net.stop_x, net.stop_y) * inch, radius));
+        return;
+    }
     QVector<QPointF> line{start};
     line += CopperBuilder::netPoints(net);
-    roundStrokes[aperture.parameter[0] * inch].push_back(toPath(line));
+    ClipperLib::ClipperOffset offset(2.0, ClipperUnits::arcTolerance);
+    offset.AddPath(toPath(line), ClipperLib::jtRound, ClipperLib::etOpenRound);
+    Paths band;
+    offset.Execute(band, radius * ClipperUnits::perMm);
+    add(band);
+}
+
+void Batch::add(const Paths &shape)
+{
+    Paths &to = shape.size() > 1 ? withHoles : filled;
+    to.insert(to.end(), shape.begin(), shape.end());
 }
 
 Paths Batch::drawn()
 {
     closeContour();
-    Paths shapes = filled;
-    for (auto group = roundStrokes.cbegin(); group != roundStrokes.cend(); ++group) {
-        ClipperLib::ClipperOffset offset(2.0, ClipperUnits::arcTolerance);
-        offset.AddPaths(group.value(), ClipperLib::jtRound, ClipperLib::etOpenRound);
-        Paths bands;
-        offset.Execute(bands, group.key() / 2 * ClipperUnits::perMm);
-        // The offset comes out united already; a layer of one trace width needs no second pass.
-        if (filled.empty() && roundStrokes.size() == 1)
-            return bands;
-        shapes.insert(shapes.end(), bands.begin(), bands.end());
-    }
-    return combine(shapes, {}, ClipperLib::ctUnion);
+    return unite(filled, withHoles);
 }
 
 Paths Batch::repeated(const Paths &once) const
@@ -239,5 +356,9 @@ Paths CopperBuilder::build(const gerbv_image_t &image)
     }
     if (batch)
         batch->applyTo(&copper);
+    // Unions and differences of flattened shapes leave specks of no real size where edges meet.
+    copper.erase(std::remove_if(copper.begin(), copper.end(),
+                                [](const Path &p) { return std::fabs(ClipperLib::Area(p)) < speck; }),
+                 copper.end());
     return copper;
 }

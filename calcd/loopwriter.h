@@ -5,22 +5,19 @@
 
 #include <polyclipping/clipper.hpp>
 
-#include <QPointF>
-
-// Writes closed loops (Clipper units) as engraving moves: each loop entered at its vertex
-// nearest to where the tool is.
+// Writes closed loops (Clipper units) as engraving moves, in a short travel order (see
+// TourOrder), each loop entered at the vertex that costs least between its neighbours.
 class LoopWriter
 {
 public:
     LoopWriter(GcodeWriter *out, double safeHeight) : out(out), safeHeight(safeHeight) {}
-    void write(ClipperLib::Paths loops, double depth);
+    void write(const ClipperLib::Paths &loops, double depth);
 
 private:
-    void writeLoop(const ClipperLib::Path &loop, double depth);
+    void writeLoop(const ClipperLib::Path &loop, size_t entry, double depth);
 
     GcodeWriter *out;
     double safeHeight;
-    QPointF position;
 };
 
 #endif

@@ -19,7 +19,11 @@ int calculateOne(const CalcOptions &options)
     QFile output;
     if (!input.open(stdin, QIODevice::ReadOnly) || !output.open(stdout, QIODevice::WriteOnly))
         return 1;
-    const QByteArray answer = Calculator(options).answer(input.readAll());
+    QString problem;
+    const QByteArray answer = Calculator(options).answer(input.readAll(), &problem);
+    // The worker's error channel is the server's log.
+    if (!problem.isEmpty())
+        QTextStream(stderr) << "korvex-calcd: " << problem << '\n';
     return output.write(answer) == answer.size() && output.flush() ? 0 : 1;
 }
 

@@ -1,5 +1,6 @@
 #include "calcd/outlineprogram.h"
 
+#include "calcd/answerformat.h"
 #include "calcd/clipperunits.h"
 #include "calcd/copperbuilder.h"
 #include "calcd/gcodewriter.h"
@@ -67,8 +68,12 @@ QVector<Cut> cutsFor(const Paths &loops)
         offset.AddPath(loop, ClipperLib::jtRound, ClipperLib::etClosedPolygon);
         Paths paths;
         offset.Execute(paths, board ? radius : -radius);
-        for (const Path &path : paths)
+        for (Path &path : paths) {
+            // Counter-clockwise around a board and clockwise inside a cut-out: the board on the left.
+            if (ClipperLib::Orientation(path) != board)
+                ClipperLib::ReversePath(path);
             (board ? boards : holes).append({path, board});
+        }
     }
     return holes + boards;
 }
@@ -90,9 +95,12 @@ TabbedLoop withTabs(const Path &path, int tabs)
     double length = 0;
     for (int i = 1; i < corners.size(); ++i)
         length += std::hypot(corners[i].x() - corners[i - 1].x(), corners[i].y() - corners[i - 1].y());
-    const double span = OutlineProgram::tabWidth + OutlineProgram::cutterDiameter;
-    if (tabs <= 0 || length < tabs * (span + 2))
-        tabs = 0;
+    // Tabs stand at least 2 mm apart; a short outline gets fewer, and narrower ones if need be.
+    double span = OutlineProgram::tabWidth + OutlineProgram::cutterDiameter;
+    if (tabs > 0) {
+        tabs = std::clamp(static_cast<int>(length / (span + 2)), 1, tabs);
+        span = std::min(span, length / (2 * tabs));
+    }
     QVector<double> marks;
     for (int t = 0; t < tabs; ++t) {
         const double centre = (t + 0.5) * length / tabs;
@@ -139,20 +147,28 @@ void writeCut(GcodeWriter *out, const TabbedLoop &loop, double depth)
 
 } // namespace
 
-QStringList OutlineProgram::build(const QString &gerber, double depth, int tabs)
+QStringList OutlineProgram::build(const QString &gerber, double depth, int tabs, QString *problem)
 {
     const GerberFile file(gerber);
-    if (!file.image() || file.image()->layertype != GERBV_LAYERTYPE_RS274X)
+    if (!file.image() || file.image()->layertype != GERBV_LAYERTYPE_RS274X) {
+        *problem = QStringLiteral("not a Gerber outline");
         return {};
+    }
     Paths loops;
     for (const Contour &loop : LoopChainer::chain(drawnLines(*file.image()), chainTolerance))
         loops.push_back(toPath(loop));
     const QVector<Cut> cuts = cutsFor(loops);
-    if (cuts.isEmpty())
+    if (cuts.isEmpty()) {
+        *problem = QStringLiteral("the outline draws no closed loop");
         return {};
+    }
+    const int boards = static_cast<int>(std::count_if(cuts.begin(), cuts.end(), [](const Cut &c) { return c.withTabs; }));
     GcodeWriter out;
-    out.line(QStringLiteral("G21 G90"));
-    out.line(QStringLiteral("M3 S12000 F300"));
+    AnswerFormat::header(&out, QStringLiteral("board outline: boards %1, cut-outs %2").arg(boards).arg(cuts.size() - boards),
+                         QStringLiteral("%1 mm cutter, %2 mm deep in passes of at most %3 mm")
+                             .arg(GcodeWriter::number(cutterDiameter, 3), GcodeWriter::number(depth, 4),
+                                  GcodeWriter::number(passDepth, 3)));
+    AnswerFormat::spindleOn(&out, feed);
     out.words("G0", {{'Z', safeHeight}});
     for (const Cut &cut : cuts)
         writeCut(&out, withTabs(cut.path, cut.withTabs ? tabs : 0), depth);

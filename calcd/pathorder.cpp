@@ -23,18 +23,3 @@ int PathOrder::nearest(const QVector<QPointF> &starts, QPointF from)
     }
     return best;
 }
-
-QVector<QPointF> PathOrder::nearestFirst(QVector<QPointF> points, QPointF start)
-{
-    QVector<QPointF> ordered;
-    ordered.reserve(points.size());
-    QPointF position = start;
-    while (!points.isEmpty()) {
-        const int next = nearest(points, position);
-        position = points.at(next);
-        ordered.append(position);
-        points[next] = points.last();
-        points.removeLast();
-    }
-    return ordered;
-}

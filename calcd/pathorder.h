@@ -4,11 +4,10 @@
 #include <QPointF>
 #include <QVector>
 
-// Travel order for points to be visited one after another: always the nearest unvisited one.
+// The nearest of several places to start from.
 class PathOrder
 {
 public:
-    static QVector<QPointF> nearestFirst(QVector<QPointF> points, QPointF start);
     // Index of the element of starts nearest to from.
     static int nearest(const QVector<QPointF> &starts, QPointF from);
 };

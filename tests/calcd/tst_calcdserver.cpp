@@ -65,7 +65,7 @@ void TestCalcdServer::helpListsEveryOption()
     QVERIFY(help.waitForFinished(5000));
     const QByteArray text = help.readAllStandardOutput();
     for (const char *option : {"--port", "--listen", "--jobs", "--max-connections", "--idle-timeout",
-                               "--time-limit", "--tool-width", "--engrave-depth", "--tabs", "--help"})
+                               "--time-limit", "--tool-width", "--engrave-depth", "--isolation-width", "--tabs", "--help"})
         QVERIFY2(text.contains(option), option);
     QVERIFY(!text.contains("--worker"));
 }

@@ -1,0 +1,331 @@
+#include "calcd/tourorder.h"
+
+#include <QRectF>
+
+#include <limits>
+#include <numeric>
+
+namespace {
+
+constexpr int neighbourCount = 10;
+
+// Points bucketed in square cells, for nearest-point searches that widen ring by ring.
+class PointGrid
+{
+public:
+    explicit PointGrid(const QVector<QPointF> &points) : points(points)
+    {
+        QRectF box;
+        for (const QPointF &p : points)
+            box = box.united(QRectF(p, QSizeF(0, 0)));
+        origin = box.topLeft();
+        const double area = std::max(box.width() * box.height(), 1e-6);
+        cell = std::max(std::sqrt(area / std::max<qsizetype>(1, points.size()) * 2), 1e-3);
+        columns = std::clamp(static_cast<int>(box.width() / cell) + 1, 1, 2048);
+        rows = std::clamp(static_cast<int>(box.height() / cell) + 1, 1, 2048);
+        cell = std::max({cell, box.width() / columns, box.height() / rows}) * (1 + 1e-9);
+        cells.resize(columns * rows);
+        for (int i = 0; i < points.size(); ++i)
+            cells[indexOf(points[i])].append(i);
+    }
+
+    // Visits the points ring by ring around p until visit says the nearest are known: visit
+    // gets a point index and returns the distance beyond which no point interests it. Points
+    // that are no longer alive are dropped from the grid on the way.
+    template<typename Alive, typename Visit>
+    void around(QPointF p, Alive alive, Visit visit)
+    {
+        const int cx = column(p.x()), cy = row(p.y());
+        double wanted = std::numeric_limits<double>::max();
+        const int maxRing = std::max(columns, rows);
+        for (int ring = 0; ring <= maxRing; ++ring) {
+            // Every point of a farther ring lies at least this far from p.
+            const double nearestBeyond = (ring - 1) * cell + std::min({p.x() - origin.x() - cx * cell,
+                                                                       (cx + 1) * cell - (p.x() - origin.x()),
+                                                                       p.y() - origin.y() - cy * cell,
+                                                                       (cy + 1) * cell - (p.y() - origin.y())});
+            if (ring > 0 && nearestBeyond > wanted)
+                return;
+            for (int y = cy - ring; y <= cy + ring; ++y) {
+                if (y < 0 || y >= rows)
+                    continue;
+                const bool edgeRow = y == cy - ring || y == cy + ring;
+                for (int x = cx - ring; x <= cx + ring; x += edgeRow ? 1 : 2 * std::max(ring, 1)) {
+                    if (x < 0 || x >= columns)
+                        continue;
+                    QVector<int> &bucket = cells[y * columns + x];
+                    bucket.erase(std::remove_if(bucket.begin(), bucket.end(), [&](int i) { return !alive(i); }),
+                                 bucket.end());
+                    for (const int i : qAsConst(bucket))
+                        wanted = visit(i);
+                }
+            }
+        }
+    }
+
+private:
+    int column(double x) const { return std::clamp(static_cast<int>((x - origin.x()) / cell), 0, columns - 1); }
+    int row(double y) const { return std::clamp(static_cast<int>((y - origin.y()) / cell), 0, rows - 1); }
+    int indexOf(QPointF p) const { return row(p.y()) * columns + column(p.x()); }
+
+    const QVector<QPointF> &points;
+    QPointF origin;
+    double cell = 1;
+    int columns = 1, rows = 1;
+    QVector<QVector<int>> cells;
+};
+
+// An open path over fixed points, improved in place.
+class PathImprover
+{
+public:
+    PathImprover(const QVector<QPointF> &points, QVector<int> *path) : points(points), path(*path)
+    {
+        position.resize(points.size());
+        PointGrid grid(points);
+        neighbours.resize(points.size());
+        for (int i = 0; i < points.size(); ++i)
+            neighbours[i] = nearest(grid, i);
+    }
+
+    void improve()
+    {
+        // Each accepted move shortens the path; the bound only guards against rounding loops.
+        for (int round = 0; round < 50; ++round) {
+            indexPositions();
+            bool improved = twoOpt();
+            indexPositions();
+            improved = orOpt() || improved;
+            if (!improved)
+                return;
+        }
+    }
+
+private:
+    QVector<int> nearest(PointGrid &grid, int from) const
+    {
+        QVector<QPair<double, int>> found;
+        grid.around(points[from], [](int) { return true; }, [&](int i) {
+            if (i != from) {
+                found.append({TourOrder::distance(points[from], points[i]), i});
+                std::sort(found.begin(), found.end());
+                if (found.size() > neighbourCount)
+                    found.removeLast();
+            }
+            return found.size() < neighbourCount ? std::numeric_limits<double>::max() : found.last().first;
+        });
+        QVector<int> out;
+        for (const auto &f : found)
+            out.append(f.second);
+        return out;
+    }
+
+    void indexPositions()
+    {
+        for (int i = 0; i < path.size(); ++i)
+            position[path[i]] = i;
+    }
+
+    double d(int a, int b) const { return TourOrder::distance(points[path[a]], points[path[b]]); }
+    // Cost of the edge between path positions a and b, nothing when either lies off the path.
+    double edge(int a, int b) const { return a < 0 || b < 0 || a >= path.size() || b >= path.size() ? 0 : d(a, b); }
+
+    // Reversing path[from..to] replaces the edges at both ends of the stretch.
+    double reversalGain(int from, int to) const
+    {
+        return edge(from - 1, from) + edge(to, to + 1) - edge(from - 1, to) - edge(from, to + 1);
+    }
+
+    void reverse(int from, int to)
+    {
+        std::reverse(path.begin() + from, path.begin() + to + 1);
+        for (int i = from; i <= to; ++i)
+            position[path[i]] = i;
+    }
+
+    bool twoOpt()
+    {
+        bool any = false;
+        for (int i = 0; i < path.size(); ++i) {
+            for (const int c : neighbours[path[i]]) {
+                const int j = position[c];
+                // Make c follow path[i], or precede it.
+                const int from = j > i ? i + 1 : j, to = j > i ? j : i - 1;
+                if (from < to && reversalGain(from, to) > 1e-9) {
+                    reverse(from, to);
+                    any = true;
+                }
+            }
+        }
+        return any;
+    }
+
+    // Moves a stretch of one to three points next to a neighbour of its first point.
+    bool orOpt()
+    {
+        bool any = false;
+        for (int length = 1; length <= 3; ++length)
+            for (int i = 0; i + length <= path.size(); ++i)
+                any = moveStretch(i, length) || any;
+        return any;
+    }
+
+    bool moveStretch(int from, int length)
+    {
+        const int to = from + length - 1;
+        const double removed = edge(from - 1, from) + edge(to, to + 1) - edge(from - 1, to + 1);
+        for (const int c : neighbours[path[from]]) {
+            const int k = position[c];
+            if (k >= from - 1 && k <= to + 1)
+                continue;
+            // Either between k and its follower, in order, or between k's predecessor and k,
+            // reversed: both put path[from] next to c.
+            const int next = k + 1, before = k - 1;
+            const double addedAfter = TourOrder::distance(points[path[k]], points[path[from]])
+                                      + (next < path.size() ? TourOrder::distance(points[path[to]], points[path[next]]) : 0)
+                                      - edge(k, next);
+            const double addedBefore = TourOrder::distance(points[path[from]], points[path[k]])
+                                       + (before >= 0 ? TourOrder::distance(points[path[before]], points[path[to]]) : 0)
+                                       - edge(before, k);
+            const double gain = removed - std::min(addedAfter, addedBefore);
+            if (gain > 1e-9) {
+                const bool after = addedAfter <= addedBefore;
+                relocate(from, length, after ? next : k, !after);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Moves path[from..from+length) to stand before position at, reversed if asked.
+    void relocate(int from, int length, int at, bool reversed)
+    {
+        QVector<int> stretch = path.mid(from, length);
+        if (reversed)
+            std::reverse(stretch.begin(), stretch.end());
+        path.remove(from, length);
+        if (at > from)
+            at -= length;
+        for (int i = 0; i < length; ++i)
+            path.insert(at + i, stretch[i]);
+        indexPositions();
+    }
+
+    const QVector<QPointF> &points;
+    QVector<int> &path;
+    QVector<int> position;
+    QVector<QVector<int>> neighbours;
+};
+
+// Nearest first over every entry point of the places not yet visited.
+QVector<TourOrder::Stop> nearestFirst(const QVector<QVector<QPointF>> &entries, QPointF start)
+{
+    QVector<QPointF> points;
+    QVector<TourOrder::Stop> owners;
+    for (int place = 0; place < entries.size(); ++place)
+        for (int e = 0; e < entries[place].size(); ++e) {
+            points.append(entries[place][e]);
+            owners.append({place, e});
+        }
+    PointGrid grid(points);
+    QVector<TourOrder::Stop> stops;
+    QVector<bool> visited(entries.size(), false);
+    QPointF at = start;
+    while (stops.size() < entries.size()) {
+        int best = -1;
+        double bestDistance = std::numeric_limits<double>::max();
+        grid.around(at, [&](int i) { return !visited[owners[i].place]; }, [&](int i) {
+            const double d = TourOrder::distance(at, points[i]);
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = i;
+            }
+            return bestDistance;
+        });
+        const TourOrder::Stop stop = owners[best];
+        stops.append(stop);
+        visited[stop.place] = true;
+        at = points[best];
+    }
+    return stops;
+}
+
+QVector<QPointF> stopPoints(const QVector<QVector<QPointF>> &entries, const QVector<TourOrder::Stop> &stops)
+{
+    QVector<QPointF> points;
+    points.reserve(stops.size());
+    for (const TourOrder::Stop &s : stops)
+        points.append(entries[s.place][s.entry]);
+    return points;
+}
+
+void improve(const QVector<QVector<QPointF>> &entries, QVector<TourOrder::Stop> *stops)
+{
+    const QVector<QPointF> points = stopPoints(entries, *stops);
+    QVector<int> path(stops->size());
+    std::iota(path.begin(), path.end(), 0);
+    PathImprover(points, &path).improve();
+    QVector<TourOrder::Stop> reordered;
+    for (const int i : path)
+        reordered.append(stops->at(i));
+    *stops = reordered;
+}
+
+// Enters each loop at the point that costs least between the stops before and after it.
+bool chooseEntries(const QVector<QVector<QPointF>> &entries, QVector<TourOrder::Stop> *stops, QPointF start)
+{
+    bool changed = false;
+    for (int k = 0; k < stops->size(); ++k) {
+        const QPointF before = k > 0 ? entries[stops->at(k - 1).place][stops->at(k - 1).entry] : start;
+        const bool last = k + 1 == stops->size();
+        const QPointF after = last ? QPointF() : entries[stops->at(k + 1).place][stops->at(k + 1).entry];
+        TourOrder::Stop &stop = (*stops)[k];
+        const QVector<QPointF> &candidates = entries[stop.place];
+        const auto cost = [&](int e) {
+            return TourOrder::distance(before, candidates[e]) + (last ? 0 : TourOrder::distance(candidates[e], after));
+        };
+        for (int e = 0; e < candidates.size(); ++e)
+            if (cost(e) < cost(stop.entry) - 1e-9) {
+                stop.entry = e;
+                changed = true;
+            }
+    }
+    return changed;
+}
+
+} // namespace
+
+QVector<TourOrder::Stop> TourOrder::order(const QVector<QVector<QPointF>> &entries, QPointF start)
+{
+    if (entries.isEmpty())
+        return {};
+    QVector<Stop> stops = nearestFirst(entries, start);
+    improve(entries, &stops);
+    for (int round = 0; round < 3 && chooseEntries(entries, &stops, start); ++round)
+        improve(entries, &stops);
+    // The improved path may run either way; start at the end nearer to the tool.
+    if (distance(start, entries[stops.last().place][stops.last().entry])
+        < distance(start, entries[stops.first().place][stops.first().entry]))
+        std::reverse(stops.begin(), stops.end());
+    return stops;
+}
+
+QVector<int> TourOrder::order(const QVector<QPointF> &points, QPointF start)
+{
+    QVector<QVector<QPointF>> entries;
+    entries.reserve(points.size());
+    for (const QPointF &p : points)
+        entries.append({p});
+    QVector<int> places;
+    for (const Stop &stop : order(entries, start))
+        places.append(stop.place);
+    return places;
+}
+
+double TourOrder::length(const QVector<QPointF> &path)
+{
+    double sum = 0;
+    for (int i = 1; i < path.size(); ++i)
+        sum += distance(path[i - 1], path[i]);
+    return sum;
+}
