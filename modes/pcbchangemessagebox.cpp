@@ -1,5 +1,6 @@
 #include "modes/pcbchangemessagebox.h"
 
+#include <QImageReader>
 #include <QPixmap>
 
 #include "ui_pcbchangemessagebox.h"
@@ -32,10 +33,17 @@ PCBChangeMessageBox::~PCBChangeMessageBox() = default;
 void PCBChangeMessageBox::fill(int type, const QString &text)
 {
     const QString picture = pictureOf(type);
-    if (picture.isEmpty())
+    if (picture.isEmpty()) {
         ui->pixmap->clear();
-    else
-        ui->pixmap->setPixmap(QPixmap(picture).scaledToHeight(ui->pixmap->height(), Qt::SmoothTransformation));
+    } else {
+        // Drawn at the label's height rather than scaled afterwards, so a vector picture stays sharp.
+        QImageReader reader(picture);
+        const QSize size = reader.size();
+        const int height = ui->pixmap->height();
+        if (size.height() > 0)
+            reader.setScaledSize(QSize(size.width() * height / size.height(), height));
+        ui->pixmap->setPixmap(QPixmap::fromImage(reader.read()));
+    }
     ui->pixmap->setAlignment(Qt::AlignCenter);
     setWindowTitle(QStringLiteral("Change milling cutter"));
     ui->ChangeToolInfo->setText(text);

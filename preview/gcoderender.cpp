@@ -31,6 +31,7 @@ GcodeRender::GcodeRender(QObject *parent)
     m_table.buildScene(m_root);
     m_gcodePath.setRoot(m_root);
     m_pcbLayers.setRoot(m_root);
+    m_heightMap.setRoot(m_root);
     m_stlPath.setRoot(m_root);
     Maschine::instance()->setRender(this);
 }
@@ -209,6 +210,7 @@ bool GcodeRender::showGcodeMode()
     m_table.showStockParts(false);
     m_gcodePath.show();
     m_pcbLayers.hide();
+    m_heightMap.hide();
     m_stlPath.hide();
     return refresh();
 }
@@ -219,6 +221,7 @@ bool GcodeRender::showPcbMode()
     m_table.showStockParts(false);
     m_gcodePath.hide();
     m_pcbLayers.show();
+    m_heightMap.show();
     m_stlPath.hide();
     return refresh();
 }
@@ -229,6 +232,7 @@ bool GcodeRender::showStlMode()
     m_table.showStockParts(true);
     m_gcodePath.hide();
     m_pcbLayers.hide();
+    m_heightMap.hide();
     m_stlPath.show();
     return refresh();
 }

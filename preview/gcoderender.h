@@ -6,6 +6,7 @@
 #include <QVector3D>
 
 #include "preview/gcoderenderhelper.h"
+#include "preview/heightmapsurface.h"
 #include "preview/millingtable.h"
 #include "preview/pcbrenderhelper.h"
 
@@ -36,6 +37,7 @@ public:
 
     MillingTable *table() { return &m_table; }
     PcbRenderHelper *pcbLayers() { return &m_pcbLayers; }
+    HeightMapSurface *heightMap() { return &m_heightMap; }
     Gcoderenderhelper *gcodePath() { return &m_gcodePath; }
     Gcoderenderhelper *stlPath() { return &m_stlPath; }
     Qt3DExtras::Qt3DWindow *window() const;
@@ -57,6 +59,7 @@ private:
 
     Gcoderenderhelper m_gcodePath;
     PcbRenderHelper m_pcbLayers;
+    HeightMapSurface m_heightMap;
     Gcoderenderhelper m_stlPath;
     QWidget *m_container = nullptr;
     // The window belongs to its container widget and takes the root into its own scene once shown.
