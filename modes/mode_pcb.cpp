@@ -166,10 +166,9 @@ void Mode_PCB::receiveAnswer(PcbJob::Layer layer, const QString &answer)
     // range, which shows its copper where it ends up under the top side.
     if (render)
         render->loadGcode(program.texts(), view.previewTarget);
-    if (!program.notIsolated().isEmpty()) {
-        InfoDialog::instance()->appendInfo(view.name + QStringLiteral(": copper the bit cannot isolate\n")
-                                           + program.notIsolated().join(QLatin1Char('\n')) + QLatin1Char('\n'));
-    }
+    if (!program.reports().isEmpty())
+        InfoDialog::instance()->appendInfo(view.name + QStringLiteral(":\n") + program.reports().join(QLatin1Char('\n'))
+                                           + QLatin1Char('\n'));
 }
 
 void Mode_PCB::on_remove_layout_button_clicked()

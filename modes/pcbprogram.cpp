@@ -89,8 +89,8 @@ bool PcbProgram::readLine(const QString &text, int number)
         m_error = QStringLiteral("Line %1 is no G-code the machine can take: %2").arg(number).arg(text.left(80));
         return false;
     }
-    if (text.contains(QLatin1String("Not isolated")))
-        m_notIsolated << text.trimmed();
+    if (number > 2 && machine.isEmpty() && !text.contains(QLatin1String("Change tool bit to")))
+        m_reports << text.trimmed();
     m_lines.append(std::move(line));
     return true;
 }

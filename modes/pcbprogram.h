@@ -34,8 +34,9 @@ public:
     bool isEmpty() const { return m_lines.isEmpty(); }
     PathGeometry::Extent extent() const { return m_extent; }
     QString error() const { return m_error; }
-    // The server's notes of places it could not isolate.
-    QStringList notIsolated() const { return m_notIsolated; }
+    // What the server reports about the answer (places it could not isolate, tools without a
+    // diameter): the lines that are all comment, after the two header lines, tool changes left out.
+    QStringList reports() const { return m_reports; }
 
 private:
     bool readLine(const QString &text, int number);
@@ -45,5 +46,5 @@ private:
     QStringList m_texts;
     PathGeometry::Extent m_extent = PathGeometry::Extent::empty();
     QString m_error;
-    QStringList m_notIsolated;
+    QStringList m_reports;
 };
