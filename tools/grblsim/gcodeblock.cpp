@@ -4,96 +4,566 @@
 
 namespace {
 enum Status {
-    Ok = 0, ExpectedCommandLetter = 1, BadNumberFormat = 2, UnsupportedCommand = 20,
-    ModalGroupViolation = 21, CommandValueNotInteger = 23, WordRepeated = 25,
+    Ok = 0, ExpectedCommandLetter = 1, BadNumberFormat = 2, NegativeValue = 4, InvalidJogCommand = 16,
+    UnsupportedCommand = 20, ModalGroupViolation = 21, UndefinedFeedRate = 22, CommandValueNotInteger = 23,
+    AxisCommandConflict = 24, WordRepeated = 25, NoAxisWords = 26, InvalidLineNumber = 27, ValueWordMissing = 28,
+    G53InvalidMotionMode = 30, AxisWordsExist = 31, NoAxisWordsInPlane = 32, InvalidTarget = 33,
+    ArcRadiusError = 34, NoOffsetsInPlane = 35, UnusedWords = 36, G43DynamicAxisError = 37, MaxValueExceeded = 38,
 };
 
-const QVector<int> MotionGroup = {0, 10, 20, 30, 382, 383, 384, 385, 800};
-const QVector<int> SupportedG = {0, 10, 20, 30, 40, 100, 170, 180, 190, 200, 210, 280, 281, 300, 301,
-                                 382, 383, 384, 385, 400, 431, 490, 530, 540, 550, 560, 570, 580, 590,
-                                 610, 800, 900, 910, 911, 920, 921, 930, 940};
-const QVector<int> SupportedM = {0, 10, 20, 300, 30, 40, 50, 70, 80, 90};
-const QString ValueLetters = QStringLiteral("FIJKLNPRSTXYZ");
+enum Word { WordF, WordI, WordJ, WordK, WordL, WordN, WordP, WordR, WordS, WordT, WordX, WordY, WordZ };
+enum Group { NonModalGroup, MotionGroup, PlaneGroup, DistanceGroup, ArcDistanceGroup, FeedModeGroup, UnitsGroup,
+             CutterCompGroup, ToolLengthGroup, CoordinateGroup, ControlGroup, FlowGroup, SpindleGroup, CoolantGroup };
 
-// GRBL's number reader: optional sign, digits and at most one decimal point, no exponent.
-bool readNumber(const QString &line, int *pos, double *number)
+constexpr float MaxLineNumber = 10000000.0f;
+constexpr float MaxToolNumber = 255.0f;
+constexpr int MaxIntDigits = 8;
+constexpr double MmPerInch = 25.4;
+constexpr int ZAxis = 2;
+
+constexpr unsigned bit(int n) { return 1u << n; }
+
+bool readFloat(const QString &line, int *pos, float *value)
 {
-    const int start = *pos;
-    int end = start;
-    if (end < line.size() && (line[end] == QLatin1Char('-') || line[end] == QLatin1Char('+')))
-        ++end;
-    bool digits = false, point = false;
-    while (end < line.size()) {
-        const QChar c = line[end];
-        if (c.isDigit()) {
-            digits = true;
-        } else if (c == QLatin1Char('.') && !point) {
-            point = true;
+    int i = *pos;
+    bool negative = false;
+    if (i < line.size() && (line[i] == QLatin1Char('-') || line[i] == QLatin1Char('+')))
+        negative = line[i++] == QLatin1Char('-');
+    quint32 digits = 0;
+    int exponent = 0, count = 0;
+    bool decimal = false;
+    for (; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            if (++count <= MaxIntDigits) {
+                exponent -= decimal ? 1 : 0;
+                digits = digits * 10 + quint32(c.unicode() - '0');
+            } else if (!decimal) {
+                ++exponent;
+            }
+        } else if (c == QLatin1Char('.') && !decimal) {
+            decimal = true;
         } else {
             break;
         }
-        ++end;
     }
-    if (!digits)
+    if (count == 0)
         return false;
-    *number = line.midRef(start, end - start).toDouble();
-    *pos = end;
+    float result = float(digits);
+    if (result != 0.0f) {
+        for (; exponent <= -2; exponent += 2)
+            result *= 0.01f;
+        if (exponent < 0)
+            result *= 0.1f;
+        for (; exponent > 0; --exponent)
+            result *= 10.0f;
+    }
+    *value = negative ? -result : result;
+    *pos = i;
     return true;
 }
+
+bool samePosition(const Axes &a, const Axes &b)
+{
+    return a == b;
 }
 
-int GcodeBlock::parse(const QString &line)
+// One run of the parser over a line: the bookkeeping that GRBL keeps in local variables.
+class Parser
 {
-    int pos = 0;
+public:
+    Parser(GcodeBlock &block, const GcodeState &state, const StoredCoordinates &stored)
+        : b(block), s(state), stored(stored) {}
+
+    int run(const QString &line, bool jog);
+
+private:
+    int importWords(const QString &line, int pos);
+    int importG(quint8 number, int mantissa);
+    int importM(quint8 number, int mantissa);
+    int importValue(char letter, float value);
+    int checkFeed(bool jog);
+    int checkCoordinates();
+    int checkNonModal();
+    void computeTarget();
+    int checkHoming();
+    int checkMotion();
+    int checkArc();
+    int checkUnusedWords(bool jog);
+    int checkJog() const;
+    bool hasWord(int word) const { return values & bit(word); }
+
+    GcodeBlock &b;
+    const GcodeState &s;
+    const StoredCoordinates &stored;
+    unsigned commands = 0;              // modal groups commanded
+    unsigned values = 0;                // value words given
+    unsigned axisWords = 0;
+    unsigned offsetWords = 0;           // I, J, K
+    float lineNumber = 0.0f;
+    int l = 0;
+    Axes words{};                       // X, Y, Z as written
+};
+
+int Parser::run(const QString &line, bool jog)
+{
+    b.modal = s.modal;
+    b.jog = jog;
+    if (jog) {
+        b.modal.motion = GcodeState::Linear;
+        b.modal.inverseTime = false;
+    }
+    if (const int status = importWords(line, jog ? 3 : 0))
+        return status;
+    if (axisWords && b.axisCommand == GcodeBlock::NoAxisCommand)
+        b.axisCommand = GcodeBlock::MotionAxes;
+    if (hasWord(WordN) && lineNumber > MaxLineNumber)
+        return InvalidLineNumber;
+    if (const int status = checkFeed(jog))
+        return status;
+    if (!hasWord(WordS))
+        b.spindleSpeed = s.spindleSpeed;
+    if (b.nonModal == GcodeBlock::Dwell) {
+        if (!hasWord(WordP))
+            return ValueWordMissing;
+        values &= ~bit(WordP);
+    }
+    static const int planes[3][3] = {{0, 1, 2}, {2, 0, 1}, {1, 2, 0}};
+    b.axis0 = planes[b.modal.plane][0];
+    b.axis1 = planes[b.modal.plane][1];
+    b.linearAxis = planes[b.modal.plane][2];
+    for (int axis = 0; axis < 3; ++axis) {
+        if (b.modal.inches && (axisWords & bit(axis)))
+            words[axis] *= MmPerInch;
+    }
+    if (b.axisCommand == GcodeBlock::ToolLengthAxes && b.modal.dynamicToolLength && axisWords != bit(ZAxis))
+        return G43DynamicAxisError;
+    if (const int status = checkCoordinates())
+        return status;
+    if (const int status = checkNonModal())
+        return status;
+    if (const int status = checkMotion())
+        return status;
+    if (const int status = checkUnusedWords(jog))
+        return status;
+    return jog ? checkJog() : Ok;
+}
+
+int Parser::importWords(const QString &line, int pos)
+{
     while (pos < line.size()) {
         const QChar letter = line[pos];
-        if (!letter.isLetter())
+        if (letter < QLatin1Char('A') || letter > QLatin1Char('Z'))
             return ExpectedCommandLetter;
         ++pos;
-        double number = 0.0;
-        if (!readNumber(line, &pos, &number))
+        float value = 0.0f;
+        if (!readFloat(line, &pos, &value))
             return BadNumberFormat;
-        const char code = letter.toLatin1();
-        if (code == 'G' || code == 'M') {
-            if (const int status = addCommand(code, number))
-                return status;
-        } else if (ValueLetters.contains(letter)) {
-            if (m_words.contains(code))
-                return WordRepeated;
-            m_words.insert(code, number);
-        } else {
-            return UnsupportedCommand;
-        }
+        // The controller keeps the whole part in a byte and the rest in hundredths.
+        const quint8 number = quint8(qint64(std::trunc(value)) & 0xff);
+        const int mantissa = int(std::lround(100.0f * (value - float(number)))) & 0xffff;
+        int status = Ok;
+        if (letter == QLatin1Char('G'))
+            status = importG(number, mantissa);
+        else if (letter == QLatin1Char('M'))
+            status = importM(number, mantissa);
+        else
+            status = importValue(letter.toLatin1(), value);
+        if (status != Ok)
+            return status;
     }
     return Ok;
 }
 
-int GcodeBlock::addCommand(char letter, double number)
+int Parser::importG(quint8 number, int mantissa)
 {
-    const int tenths = int(std::lround(number * 10.0));
-    if (std::fabs(number * 10.0 - tenths) > 1e-6)
-        return CommandValueNotInteger;
-    if (letter == 'M') {
-        if (!SupportedM.contains(tenths))
+    int group = NonModalGroup;
+    switch (number) {
+    case 10: case 28: case 30: case 92:
+        if (mantissa == 0) {
+            if (b.axisCommand)
+                return AxisCommandConflict;
+            b.axisCommand = GcodeBlock::NonModalAxes;
+        }
+        Q_FALLTHROUGH();
+    case 4: case 53:
+        b.nonModal = number;
+        if (number == 28 || number == 30 || number == 92) {
+            if (mantissa != 0 && mantissa != 10)
+                return UnsupportedCommand;
+            b.nonModal += mantissa;
+            mantissa = 0;
+        }
+        break;
+    case 0: case 1: case 2: case 3: case 38:
+        if (b.axisCommand)
+            return AxisCommandConflict;
+        b.axisCommand = GcodeBlock::MotionAxes;
+        Q_FALLTHROUGH();
+    case 80:
+        group = MotionGroup;
+        b.modal.motion = number * 10;
+        if (number == 38) {
+            if (mantissa != 20 && mantissa != 30 && mantissa != 40 && mantissa != 50)
+                return UnsupportedCommand;
+            b.modal.motion += mantissa / 10;
+            mantissa = 0;
+        }
+        break;
+    case 17: case 18: case 19:
+        group = PlaneGroup;
+        b.modal.plane = number - 17;
+        break;
+    case 90: case 91:
+        if (mantissa == 0) {
+            group = DistanceGroup;
+            b.modal.incremental = number == 91;
+        } else {
+            group = ArcDistanceGroup;           // G91.1 is what GRBL always does anyway
+            if (mantissa != 10 || number == 90)
+                return UnsupportedCommand;
+            mantissa = 0;
+        }
+        break;
+    case 93: case 94:
+        group = FeedModeGroup;
+        b.modal.inverseTime = number == 93;
+        break;
+    case 20: case 21:
+        group = UnitsGroup;
+        b.modal.inches = number == 20;
+        break;
+    case 40:
+        group = CutterCompGroup;
+        break;
+    case 43: case 49:
+        group = ToolLengthGroup;
+        if (b.axisCommand)
+            return AxisCommandConflict;
+        b.axisCommand = GcodeBlock::ToolLengthAxes;
+        if (number == 49)
+            b.modal.dynamicToolLength = false;
+        else if (mantissa == 10)
+            b.modal.dynamicToolLength = true;
+        else
             return UnsupportedCommand;
-        if (m_mCodes.contains(tenths))
-            return ModalGroupViolation;
-        m_mCodes << tenths;
+        mantissa = 0;
+        break;
+    case 54: case 55: case 56: case 57: case 58: case 59:
+        group = CoordinateGroup;
+        b.modal.coordinateSystem = number - 54;
+        break;
+    case 61:
+        group = ControlGroup;
+        if (mantissa != 0)
+            return UnsupportedCommand;
+        break;
+    default:
+        return UnsupportedCommand;
+    }
+    if (mantissa > 0)
+        return CommandValueNotInteger;
+    if (commands & bit(group))
+        return ModalGroupViolation;
+    commands |= bit(group);
+    return Ok;
+}
+
+// M7 (mist) is not built into this firmware, as its "[OPT:" line shows.
+int Parser::importM(quint8 number, int mantissa)
+{
+    if (mantissa > 0)
+        return CommandValueNotInteger;
+    int group = FlowGroup;
+    switch (number) {
+    case 0: case 1: case 2: case 30:
+        if (number != 1)
+            b.modal.programFlow = number;
+        break;
+    case 3: case 4: case 5:
+        group = SpindleGroup;
+        b.modal.spindle = number;
+        break;
+    case 8: case 9:
+        group = CoolantGroup;
+        b.modal.flood = number == 8;
+        break;
+    default:
+        return UnsupportedCommand;
+    }
+    if (commands & bit(group))
+        return ModalGroupViolation;
+    commands |= bit(group);
+    return Ok;
+}
+
+int Parser::importValue(char letter, float value)
+{
+    int word = 0;
+    switch (letter) {
+    case 'F': word = WordF; b.feed = value; break;
+    case 'I': case 'J': case 'K':
+        word = WordI + (letter - 'I');
+        b.offsets[letter - 'I'] = value;
+        offsetWords |= bit(letter - 'I');
+        break;
+    case 'L': word = WordL; l = int(quint8(qint64(std::trunc(value)) & 0xff)); break;
+    case 'N': word = WordN; lineNumber = std::trunc(value); break;
+    case 'P': word = WordP; b.p = value; break;
+    case 'R': word = WordR; b.radius = value; break;
+    case 'S': word = WordS; b.spindleSpeed = value; break;
+    case 'T':
+        word = WordT;
+        if (value > MaxToolNumber)
+            return MaxValueExceeded;
+        b.tool = int(quint8(qint64(std::trunc(value)) & 0xff));
+        break;
+    case 'X': case 'Y': case 'Z':
+        word = WordX + (letter - 'X');
+        words[letter - 'X'] = value;
+        axisWords |= bit(letter - 'X');
+        break;
+    default:
+        return UnsupportedCommand;
+    }
+    if (hasWord(word))
+        return WordRepeated;
+    if ((word == WordF || word == WordN || word == WordP || word == WordT || word == WordS) && value < 0.0f)
+        return NegativeValue;
+    values |= bit(word);
+    return Ok;
+}
+
+// Jogs always need their own F. In inverse time every motion line needs one (GRBL asks even for G0);
+// in units per minute a missing F keeps the last one, unless the block just left inverse time.
+int Parser::checkFeed(bool jog)
+{
+    if (jog) {
+        if (!hasWord(WordF))
+            return UndefinedFeedRate;
+        if (b.modal.inches)
+            b.feed *= MmPerInch;
         return Ok;
     }
-    if (!SupportedG.contains(tenths))
-        return UnsupportedCommand;
-    if (m_gCodes.contains(tenths) || (MotionGroup.contains(tenths) && motion() >= 0))
-        return ModalGroupViolation;
-    m_gCodes << tenths;
+    if (b.modal.inverseTime) {
+        if (b.axisCommand == GcodeBlock::MotionAxes && !hasWord(WordF))
+            return UndefinedFeedRate;
+    } else if (!s.modal.inverseTime) {
+        if (!hasWord(WordF))
+            b.feed = s.feed;
+        else if (b.modal.inches)
+            b.feed *= MmPerInch;
+    }
     return Ok;
 }
 
-int GcodeBlock::motion() const
+int Parser::checkCoordinates()
 {
-    for (int code : m_gCodes) {
-        if (MotionGroup.contains(code))
-            return code;
+    b.blockCoordinateSystem = s.coordinateSystem;
+    if ((commands & bit(CoordinateGroup)) && s.modal.coordinateSystem != b.modal.coordinateSystem)
+        b.blockCoordinateSystem = stored.systems[b.modal.coordinateSystem];
+    return Ok;
+}
+
+int Parser::checkNonModal()
+{
+    if (b.nonModal == GcodeBlock::SetCoordinateData) {
+        if (!axisWords)
+            return NoAxisWords;
+        if (!hasWord(WordP) && !hasWord(WordL))
+            return ValueWordMissing;
+        const int select = int(std::trunc(b.p));
+        if (select > 6)
+            return 29;                  // unsupported coordinate system
+        if (l != 20 && (l != 2 || hasWord(WordR)))
+            return UnsupportedCommand;
+        values &= ~(bit(WordL) | bit(WordP));
+        b.coordinateIndex = select > 0 ? select - 1 : b.modal.coordinateSystem;
+        b.offsets = stored.systems[b.coordinateIndex];
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!(axisWords & bit(axis)))
+                continue;
+            if (l == 20) {
+                b.offsets[axis] = s.position[axis] - s.coordinateOffset[axis] - words[axis];
+                if (axis == ZAxis)
+                    b.offsets[axis] -= s.toolLengthOffset;
+            } else {
+                b.offsets[axis] = words[axis];
+            }
+        }
+        return Ok;
     }
-    return -1;
+    if (b.nonModal == GcodeBlock::SetCoordinateOffset) {
+        if (!axisWords)
+            return NoAxisWords;
+        for (int axis = 0; axis < 3; ++axis) {
+            if (axisWords & bit(axis)) {
+                b.target[axis] = s.position[axis] - b.blockCoordinateSystem[axis] - words[axis];
+                if (axis == ZAxis)
+                    b.target[axis] -= s.toolLengthOffset;
+            } else {
+                b.target[axis] = s.coordinateOffset[axis];
+            }
+        }
+        return Ok;
+    }
+    computeTarget();
+    if (b.nonModal == GcodeBlock::GoHome0 || b.nonModal == GcodeBlock::GoHome1)
+        return checkHoming();
+    if (b.nonModal == GcodeBlock::AbsoluteOverride && b.modal.motion != GcodeState::Seek
+        && b.modal.motion != GcodeState::Linear)
+        return G53InvalidMotionMode;
+    return Ok;
+}
+
+// Axes without a word stay where they are; the others are placed in the coordinate system and
+// G92 offset, or added to the position in incremental mode, or taken as machine coordinates with G53.
+void Parser::computeTarget()
+{
+    if (b.axisCommand == GcodeBlock::ToolLengthAxes) {
+        b.target = words;
+        return;
+    }
+    b.target = s.position;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(axisWords & bit(axis)))
+            continue;
+        b.target[axis] = words[axis];
+        if (b.nonModal == GcodeBlock::AbsoluteOverride)
+            continue;
+        if (b.modal.incremental) {
+            b.target[axis] += s.position[axis];
+        } else {
+            b.target[axis] += b.blockCoordinateSystem[axis] + s.coordinateOffset[axis];
+            if (axis == ZAxis)
+                b.target[axis] += s.toolLengthOffset;
+        }
+    }
+}
+
+// G28/G30 go through the given point (if any) to the stored position, moving only the axes named.
+int Parser::checkHoming()
+{
+    b.offsets = b.nonModal == GcodeBlock::GoHome0 ? stored.g28 : stored.g30;
+    if (!axisWords) {
+        b.axisCommand = GcodeBlock::NoAxisCommand;
+        return Ok;
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(axisWords & bit(axis)))
+            b.offsets[axis] = s.position[axis];
+    }
+    return Ok;
+}
+
+int Parser::checkMotion()
+{
+    const int motion = b.modal.motion;
+    if (motion == GcodeState::NoMotion)
+        return axisWords ? AxisWordsExist : Ok;
+    if (b.axisCommand != GcodeBlock::MotionAxes)
+        return Ok;
+    if (motion == GcodeState::Seek) {
+        if (!axisWords)
+            b.axisCommand = GcodeBlock::NoAxisCommand;
+        return Ok;
+    }
+    if (b.feed == 0.0)
+        return UndefinedFeedRate;
+    if (motion == GcodeState::Linear) {
+        if (!axisWords)
+            b.axisCommand = GcodeBlock::NoAxisCommand;
+        return Ok;
+    }
+    if (motion == GcodeState::CwArc || motion == GcodeState::CcwArc)
+        return checkArc();
+    b.probeNoError = motion == GcodeState::ProbeTowardNoError || motion == GcodeState::ProbeAwayNoError;
+    b.probeAway = motion == GcodeState::ProbeAway || motion == GcodeState::ProbeAwayNoError;
+    if (!axisWords)
+        return NoAxisWords;
+    if (samePosition(s.position, b.target))
+        return InvalidTarget;
+    return Ok;
+}
+
+// Radius form: the centre lies on the side the sign of R and the direction ask for. Centre form:
+// start and end must lie on one circle within 0.005 mm, or 0.1 % of the radius up to 0.5 mm.
+int Parser::checkArc()
+{
+    b.clockwise = b.modal.motion == GcodeState::CwArc;
+    if (!(axisWords & (bit(b.axis0) | bit(b.axis1))))
+        return NoAxisWordsInPlane;
+    double x = b.target[b.axis0] - s.position[b.axis0];
+    double y = b.target[b.axis1] - s.position[b.axis1];
+    if (hasWord(WordR)) {
+        values &= ~bit(WordR);
+        if (samePosition(s.position, b.target))
+            return InvalidTarget;
+        if (b.modal.inches)
+            b.radius *= MmPerInch;
+        double h = 4.0 * b.radius * b.radius - x * x - y * y;
+        if (h < 0)
+            return ArcRadiusError;
+        h = -std::sqrt(h) / std::hypot(x, y);
+        if (!b.clockwise)
+            h = -h;
+        if (b.radius < 0) {
+            h = -h;
+            b.radius = -b.radius;
+        }
+        b.offsets = {};
+        b.offsets[b.axis0] = 0.5 * (x - y * h);
+        b.offsets[b.axis1] = 0.5 * (y + x * h);
+        return Ok;
+    }
+    if (!(offsetWords & (bit(b.axis0) | bit(b.axis1))))
+        return NoOffsetsInPlane;
+    values &= ~(bit(WordI) | bit(WordJ) | bit(WordK));
+    for (int axis = 0; axis < 3; ++axis) {
+        if (b.modal.inches && (offsetWords & bit(axis)))
+            b.offsets[axis] *= MmPerInch;
+    }
+    x -= b.offsets[b.axis0];
+    y -= b.offsets[b.axis1];
+    const double targetRadius = std::hypot(x, y);
+    b.radius = std::hypot(b.offsets[b.axis0], b.offsets[b.axis1]);
+    const double deltaR = std::fabs(targetRadius - b.radius);
+    if (deltaR > 0.005 && (deltaR > 0.5 || deltaR > 0.001 * b.radius))
+        return InvalidTarget;
+    return Ok;
+}
+
+int Parser::checkUnusedWords(bool jog)
+{
+    values &= ~(bit(WordN) | bit(WordF));
+    if (!jog)
+        values &= ~(bit(WordS) | bit(WordT));
+    if (b.axisCommand)
+        values &= ~(bit(WordX) | bit(WordY) | bit(WordZ));
+    return values ? UnusedWords : Ok;
+}
+
+// Only distance and unit modes and G53 may come with a jog.
+int Parser::checkJog() const
+{
+    if (commands & ~(bit(DistanceGroup) | bit(UnitsGroup) | bit(NonModalGroup)))
+        return InvalidJogCommand;
+    if (b.nonModal != GcodeBlock::AbsoluteOverride && b.nonModal != GcodeBlock::NoAction)
+        return InvalidJogCommand;
+    // GRBL itself would send a jog without axis words to machine zero; refusing it is the safer double.
+    if (!axisWords)
+        return NoAxisWords;
+    return Ok;
+}
+}
+
+bool GcodeBlock::readNumber(const QString &line, int *pos, float *value)
+{
+    return readFloat(line, pos, value);
+}
+
+int GcodeBlock::parse(const QString &line, const GcodeState &state, const StoredCoordinates &stored, bool jog)
+{
+    *this = GcodeBlock();
+    return Parser(*this, state, stored).run(line, jog);
 }

@@ -1,12 +1,29 @@
 #include "tools/grblsim/grblsettings.h"
 
-namespace {
-enum Status { Ok = 0, BadNumberFormat = 2, InvalidStatement = 3, NegativeValue = 4, SettingStepPulseMin = 6 };
+#include <cmath>
 
-// Integer settings are listed without decimals, the others with three, as GRBL prints them.
-bool isIntegerSetting(int number)
+namespace {
+enum Status {
+    Ok = 0, InvalidStatement = 3, NegativeValue = 4, SettingStepPulseMin = 6, SoftLimitError = 10,
+    MaxStepRateExceeded = 12,
+};
+
+constexpr double MaxStepRateHz = 30000.0;
+
+enum class Kind { Byte, Flag, Float, Rpm };
+
+Kind kindOf(int number)
 {
-    return number < 100 && number != 11 && number != 12 && number != 24 && number != 25 && number != 27;
+    switch (number) {
+    case 4: case 5: case 6: case 13: case 20: case 21: case 22: case 32:
+        return Kind::Flag;
+    case 30: case 31:
+        return Kind::Rpm;
+    case 11: case 12: case 24: case 25: case 27:
+        return Kind::Float;
+    default:
+        return number >= 100 ? Kind::Float : Kind::Byte;
+    }
 }
 }
 
@@ -17,33 +34,75 @@ GrblSettings::GrblSettings()
 
 void GrblSettings::restoreDefaults()
 {
-    // Homing is enabled ($22=1, factory value 0) because the host calibrates with "$H".
     m_values = {
-        {0, "10"}, {1, "25"}, {2, "0"}, {3, "0"}, {4, "0"}, {5, "0"}, {6, "0"},
-        {10, "1"}, {11, "0.010"}, {12, "0.002"}, {13, "0"},
-        {20, "0"}, {21, "0"}, {22, "1"}, {23, "0"}, {24, "25.000"}, {25, "500.000"}, {26, "250"}, {27, "1.000"},
-        {30, "1000"}, {31, "0"}, {32, "0"},
-        {100, "250.000"}, {101, "250.000"}, {102, "250.000"},
-        {110, "500.000"}, {111, "500.000"}, {112, "500.000"},
-        {120, "10.000"}, {121, "10.000"}, {122, "10.000"},
-        {130, "200.000"}, {131, "200.000"}, {132, "200.000"},
+        {0, 10}, {1, 25}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0},
+        {10, 1}, {11, 0.010}, {12, 0.002}, {13, 0},
+        {20, 0}, {21, 0}, {22, 0}, {23, 0}, {24, 25.0}, {25, 500.0}, {26, 250}, {27, 1.0},
+        {30, 1000}, {31, 0}, {32, 0},
+        {100, 250.0}, {101, 250.0}, {102, 250.0},
+        {110, 500.0}, {111, 500.0}, {112, 500.0},
+        {120, 10.0}, {121, 10.0}, {122, 10.0},
+        {130, 200.0}, {131, 200.0}, {132, 200.0},
     };
 }
 
-int GrblSettings::write(int number, const QString &value)
+QString GrblSettings::value(int number) const
 {
-    bool ok = false;
-    const double parsed = value.toDouble(&ok);
-    if (!ok)
-        return BadNumberFormat;
+    const double stored = m_values.value(number);
+    switch (kindOf(number)) {
+    case Kind::Float:
+        return QString::number(stored, 'f', 3);
+    case Kind::Rpm:
+        return QString::number(stored, 'f', 0);
+    default:
+        return QString::number(qint64(stored));
+    }
+}
+
+// Whole-number settings keep the truncated low byte, switches only on or off, as the firmware
+// stores them; a step rate beyond what the step generator can produce is refused.
+int GrblSettings::write(int number, double value)
+{
+    if (value < 0.0)
+        return NegativeValue;
     if (!m_values.contains(number))
         return InvalidStatement;
-    if (parsed < 0.0)
-        return NegativeValue;
-    if (number == 0 && parsed < 3.0)
+    const int byteValue = int(std::trunc(value)) & 0xff;
+    if (number == 0 && byteValue < 3)
         return SettingStepPulseMin;
-    m_values[number] = isIntegerSetting(number) ? QString::number(qint64(parsed))
-                                                : QString::number(parsed, 'f', 3);
+    if (number == 20 && byteValue != 0 && !homingEnabled())
+        return SoftLimitError;
+    if ((number >= 100 && number <= 102 && value * maxRate(number - 100) > MaxStepRateHz * 60.0)
+        || (number >= 110 && number <= 112 && value * stepsPerMm(number - 110) > MaxStepRateHz * 60.0))
+        return MaxStepRateExceeded;
+    switch (kindOf(number)) {
+    case Kind::Flag:
+        m_values[number] = byteValue != 0 ? 1 : 0;
+        break;
+    case Kind::Byte:
+        m_values[number] = byteValue;
+        break;
+    default:
+        m_values[number] = value;
+        break;
+    }
+    if (number == 22 && byteValue == 0)
+        m_values[20] = 0;               // soft limits need the homed position
+    return Ok;
+}
+
+int GrblSettings::writeAll(const QMap<int, double> &values, int *refused)
+{
+    QList<int> order = values.keys();
+    if (order.removeOne(22))
+        order.prepend(22);
+    for (const int number : order) {
+        if (const int status = write(number, values.value(number))) {
+            if (refused)
+                *refused = number;
+            return status;
+        }
+    }
     return Ok;
 }
 
@@ -51,6 +110,6 @@ QStringList GrblSettings::listing() const
 {
     QStringList lines;
     for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
-        lines << QStringLiteral("$%1=%2").arg(it.key()).arg(it.value());
+        lines << QStringLiteral("$%1=%2").arg(it.key()).arg(value(it.key()));
     return lines;
 }

@@ -1,5 +1,6 @@
 #include "tools/grblsim/grblsimulator.h"
 
+#include "tools/grblsim/grblsettings.h"
 #include "tools/grblsim/simulatedmachine.h"
 
 #include <QFile>
@@ -49,6 +50,7 @@ GrblSimulator::GrblSimulator(QObject *parent)
 GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_surface(options.surface, options.surfaceZ, options.bowSagitta, options.bowCentreX, options.bowCentreY)
     , m_wireTimer(new QTimer(this))
     , m_outputTimer(new QTimer(this))
     , m_bootTimer(new QTimer(this))
@@ -66,11 +68,13 @@ GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
 
     SimulatedMachine::Config config;
     config.timeScale = m_options.motionTimeScale;
-    config.surface = m_options.surface;
-    config.surfaceZ = m_options.surfaceZ;
+    config.surface = m_surface;
     config.eepromWriteMs = m_options.eepromWriteMs;
-    m_machine = new SimulatedMachine(config, this);
+    config.storedSettings = m_options.settings;
+    m_machine = new SimulatedMachine(config, &m_motionLog, this);
+    m_machine->setReceiveBufferFree([this] { return ReceiveBufferSize - int(m_receiveBuffer.size()); });
     connect(m_machine, &SimulatedMachine::answer, this, &GrblSimulator::queueAnswer);
+    connect(m_machine, &SimulatedMachine::note, this, &GrblSimulator::logText);
     // Queued: the machine may become ready while a line is still being executed.
     connect(m_machine, &SimulatedMachine::readyForInput, this, &GrblSimulator::processInput, Qt::QueuedConnection);
     connect(m_machine, &SimulatedMachine::eepromWriteStarted, this, [this](int ms) {
@@ -79,7 +83,7 @@ GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
     connect(m_machine, &SimulatedMachine::receiveBufferFlushed, this, [this] {
         m_receiveBuffer.clear();
         m_line.clear();
-        ++m_flushes;
+        m_lineComplete = false;
     });
     m_clock.start();
 }
@@ -91,6 +95,13 @@ GrblSimulator::~GrblSimulator()
 
 bool GrblSimulator::start()
 {
+    int refused = 0;
+    if (const int status = GrblSettings().writeAll(m_options.settings, &refused)) {
+        m_error = QStringLiteral("the setting $%1=%2 is refused (error:%3)").arg(refused).arg(m_options.settings.value(refused)).arg(status);
+        return false;
+    }
+    if (!m_options.motionLogPath.isEmpty() && !m_motionLog.open(m_options.motionLogPath, &m_error))
+        return false;
     if (!m_pty.open(&m_error))
         return false;
     if (!m_options.linkPath.isEmpty() && !m_pty.makeLink(m_options.linkPath, &m_error)) {
@@ -145,7 +156,7 @@ void GrblSimulator::discardInput()
     m_receiveBuffer.clear();
     m_deferredRealtime.clear();
     m_line.clear();
-    ++m_flushes;
+    m_lineComplete = false;
 }
 
 void GrblSimulator::stop()
@@ -210,6 +221,7 @@ void GrblSimulator::softReset()
             restartOnOpen();
         if (!m_bootTimer->isActive()) {
             takeRealtime(0x18);
+            processInput();
             return;
         }
         m_bootTimer->stop();
@@ -269,7 +281,10 @@ void GrblSimulator::deliverArrivedBytes()
         const char byte = m_wire.front().byte;
         m_wire.pop_front();
         receiveByte(byte);
-        if (byte == '\n' || byte == '\r')
+        // The main loop looks at a hold or resume at once; status requests and a reset wait for its
+        // next check point, so requests that arrive together get one report and the bytes that came
+        // with a reset go with the buffer.
+        if (byte == '\n' || byte == '\r' || (isRealtime(byte) && byte != '?' && byte != 0x18))
             processInput();
     }
     logLosses();
@@ -291,10 +306,10 @@ bool GrblSimulator::eepromBusy() const
 }
 
 // The serial interrupt: while the EEPROM is written nothing is received; real-time bytes are
-// acted on at once but only while the buffer has room (a full buffer delays them until the
-// controller has taken a character); other characters beyond the 128 are lost.
-// A suspended controller (hold, door, alarm awaiting reset) never makes room by itself, so there
-// a real-time byte is acted on even with the buffer full; otherwise "~" or 0x18 could never arrive.
+// handed to the controller at once but only while the buffer has room (a full buffer delays them
+// until the controller has taken a character); other characters beyond the 128 are lost.
+// A suspended controller (hold, door, halted after a limit) never makes room by itself, so there
+// a real-time byte is taken even with the buffer full; otherwise "~" or 0x18 could never arrive.
 void GrblSimulator::receiveByte(char byte)
 {
     if (m_bootTimer->isActive()) {
@@ -308,7 +323,7 @@ void GrblSimulator::receiveByte(char byte)
     }
     const bool full = m_receiveBuffer.size() >= ReceiveBufferSize;
     if (isRealtime(byte)) {
-        if (full && !m_machine->isSuspended())
+        if (full && !m_machine->waitsForHost())
             m_deferredRealtime.append(byte);
         else
             takeRealtime(byte);
@@ -341,31 +356,46 @@ void GrblSimulator::logLosses()
     m_bootLostInBurst = 0;
 }
 
-void GrblSimulator::takeDeferredRealtime()
+bool GrblSimulator::takeDeferredRealtime()
 {
+    bool taken = false;
     while (!m_deferredRealtime.isEmpty()
-           && (m_receiveBuffer.size() < ReceiveBufferSize || m_machine->isSuspended())) {
+           && (m_receiveBuffer.size() < ReceiveBufferSize || m_machine->waitsForHost())) {
         const char realtime = m_deferredRealtime.at(0);
         m_deferredRealtime.remove(0, 1);
         takeRealtime(realtime);
+        taken = true;
     }
+    return taken;
 }
 
-// The controller's main loop: takes characters out of the buffer while it can act on a line.
+// The controller's main loop. It reads characters into its line as long as it is not busy with a
+// line, and looks at the real-time commands at each line end. A hold or the door stops it there:
+// the line whose end it has read waits, and the buffer fills behind it.
 void GrblSimulator::processInput()
 {
-    takeDeferredRealtime();
-    while (!m_receiveBuffer.isEmpty() && m_machine->acceptsLine()) {
+    m_machine->settle();
+    for (;;) {
+        if (takeDeferredRealtime())
+            m_machine->settle();
+        if (!m_machine->takesCharacters())
+            return;
+        if (m_lineComplete) {
+            if (m_machine->waitsAtLineEnd())
+                return;
+            completeLine();
+            continue;
+        }
+        if (m_receiveBuffer.isEmpty())
+            return;
         const char byte = m_receiveBuffer.at(0);
         m_receiveBuffer.remove(0, 1);
-        const int flushes = m_flushes;
-        takeDeferredRealtime();
-        if (flushes != m_flushes)
-            continue;                   // a reset came in: the byte belonged to the discarded line
-        if (byte == '\n' || byte == '\r')
-            completeLine();
-        else if (m_line.size() < MaxAssembledLine)
+        if (byte == '\n' || byte == '\r') {
+            m_lineComplete = true;
+            m_machine->settle();
+        } else if (m_line.size() < MaxAssembledLine) {
             m_line.append(byte);
+        }
     }
 }
 
@@ -373,6 +403,7 @@ void GrblSimulator::completeLine()
 {
     const QByteArray line = m_line;
     m_line.clear();
+    m_lineComplete = false;
     record(QString::fromLatin1(line));
     m_machine->executeLine(line);
 }

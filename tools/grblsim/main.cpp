@@ -39,8 +39,25 @@ bool parseSurface(const QString &name, GrblSimulator::Surface *surface)
         *surface = GrblSimulator::Surface::Tilted;
     else if (name == QLatin1String("bumpy"))
         *surface = GrblSimulator::Surface::Bumpy;
+    else if (name == QLatin1String("bowed"))
+        *surface = GrblSimulator::Surface::Bowed;
     else
         return false;
+    return true;
+}
+
+// "N=V" pairs, as if stored with "$N=V" before power-up.
+bool parseSettings(const QStringList &pairs, QMap<int, double> *settings)
+{
+    for (const QString &pair : pairs) {
+        const QStringList parts = pair.split(QLatin1Char('='));
+        bool numberOk = false, valueOk = false;
+        const int number = parts.value(0).toInt(&numberOk);
+        const double value = parts.value(1).toDouble(&valueOk);
+        if (parts.size() != 2 || !numberOk || !valueOk)
+            return false;
+        settings->insert(number, value);
+    }
     return true;
 }
 }
@@ -60,21 +77,27 @@ int main(int argc, char *argv[])
     const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Pace both directions like a 115200-baud line."));
     const QCommandLineOption chunked(QStringLiteral("chunked"), QStringLiteral("Split answers into random chunks."));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed for the random chunking."), QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption surface(QStringLiteral("surface"), QStringLiteral("Probed work surface: flat, tilted or bumpy."), QStringLiteral("KIND"), QStringLiteral("flat"));
+    const QCommandLineOption motionLog(QStringLiteral("motion-log"), QStringLiteral("Write every executed motion and answered line to FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption setting(QStringLiteral("setting"), QStringLiteral("Store $N=V in the EEPROM before power-up (repeatable)."), QStringLiteral("N=V"));
+    const QCommandLineOption bootMs(QStringLiteral("boot-ms"), QStringLiteral("Milliseconds from opening the device to the banner."), QStringLiteral("MS"), QStringLiteral("1000"));
+    const QCommandLineOption surface(QStringLiteral("surface"), QStringLiteral("Probed work surface: flat, tilted, bumpy or bowed."), QStringLiteral("KIND"), QStringLiteral("flat"));
+    const QCommandLineOption bow(QStringLiteral("bow"), QStringLiteral("Bowed surface: rise of the board's middle above its edges in mm."), QStringLiteral("MM"), QStringLiteral("0.2"));
     // Homing leaves the tool at machine Z0 and the host's tool probe reaches 65 mm down: a surface
     // 20 mm below gives every probe something to touch.
     const QCommandLineOption surfaceZ(QStringLiteral("surface-z"), QStringLiteral("Machine Z of the surface at X0 Y0 (default -20)."), QStringLiteral("Z"), QStringLiteral("-20"));
-    parser.addOptions({link, log, timeScale, baud, chunked, seed, surface, surfaceZ});
+    parser.addOptions({link, log, motionLog, setting, bootMs, timeScale, baud, chunked, seed, surface, bow, surfaceZ});
     parser.process(app);
 
     QTextStream err(stderr);
     GrblSimulator::Options options;
-    bool scaleOk = false, seedOk = false, zOk = false;
+    bool scaleOk = false, seedOk = false, zOk = false, bootOk = false, bowOk = false;
     options.motionTimeScale = parser.value(timeScale).toDouble(&scaleOk);
     options.seed = parser.value(seed).toUInt(&seedOk);
     options.surfaceZ = parser.value(surfaceZ).toDouble(&zOk);
-    if (!scaleOk || options.motionTimeScale < 0.0 || !seedOk || !zOk
-        || !parseSurface(parser.value(surface), &options.surface)) {
+    options.bootMs = parser.value(bootMs).toInt(&bootOk);
+    options.bowSagitta = parser.value(bow).toDouble(&bowOk);
+    if (!scaleOk || options.motionTimeScale < 0.0 || !seedOk || !zOk || !bootOk || options.bootMs < 0 || !bowOk
+        || !parseSurface(parser.value(surface), &options.surface) || !parseSettings(parser.values(setting), &options.settings)) {
         err << "grblsim: invalid option value; see --help\n";
         return 2;
     }
@@ -82,6 +105,7 @@ int main(int argc, char *argv[])
     options.chunkedAnswers = parser.isSet(chunked);
     options.linkPath = parser.value(link);
     options.logPath = parser.value(log);
+    options.motionLogPath = parser.value(motionLog);
 
     GrblSimulator simulator(options);
     if (!simulator.start()) {

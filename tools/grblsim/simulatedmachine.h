@@ -1,41 +1,52 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+#include <deque>
 #include <functional>
 
 #include "tools/grblsim/driverregisters.h"
+#include "tools/grblsim/gcodeblock.h"
 #include "tools/grblsim/grblsettings.h"
-#include "tools/grblsim/grblsimulator.h"
 #include "tools/grblsim/motionplanner.h"
 #include "tools/grblsim/probesurface.h"
+#include "tools/grblsim/statusreporter.h"
 
-class GcodeBlock;
+class MotionLog;
 class QTimer;
 
-// The controller behind the serial buffer: interprets lines, runs the simulated motion and
-// answers as GRBL 1.1h does. Everything it prints goes out through answer().
+// The controller behind the serial buffer: GRBL 1.1h's main loop with its real-time commands,
+// alarms, system commands, G-code execution and motion, answering as the firmware does. Everything
+// it prints goes out through answer(); what the machine does goes to the motion log.
 class SimulatedMachine : public QObject
 {
     Q_OBJECT
 public:
     struct Config {
-        double timeScale = 0.0;
-        GrblSimulator::Surface surface = GrblSimulator::Surface::Flat;
-        double surfaceZ = 0.0;
+        double timeScale = 0.0;         // simulated seconds per real second; 0: motion takes no time
+        ProbeSurface surface{ProbeSurface::Kind::Flat, 0.0};
         int eepromWriteMs = 5;
+        int alarmPauseMs = 500;
+        QMap<int, double> storedSettings;   // in EEPROM before the first power-up
     };
 
-    explicit SimulatedMachine(const Config &config, QObject *parent = nullptr);
+    SimulatedMachine(const Config &config, MotionLog *log, QObject *parent = nullptr);
 
+    // Power and the serial side. The main loop takes characters only while takesCharacters();
+    // a complete line then waits while waitsAtLineEnd() (a hold, the door, a jog cancel).
     void powerUp();
-    void restart();                     // power lost: state and position gone, settings kept
-    bool acceptsLine() const;
-    bool isSuspended() const;           // waits for "~" or a reset, takes no characters until then
+    void restart();                     // power lost: state and position gone, EEPROM kept
+    bool takesCharacters() const;
+    bool waitsAtLineEnd() const { return isSuspended(); }
+    bool waitsForHost() const { return isSuspended() || m_halted; }   // makes no room in the buffer by itself
     void executeLine(const QByteArray &rawLine);
-    void realtime(char byte);
+    void realtime(char byte);           // as the serial interrupt takes it
+    void settle();                      // the main loop's real-time check point
+    void setReceiveBufferFree(std::function<int()> freeBytes) { m_receiveBufferFree = std::move(freeBytes); }
 
     QString setting(int number) const { return m_settings.value(number); }
     void triggerHardLimit();
@@ -44,105 +55,172 @@ public:
 
 Q_SIGNALS:
     void answer(const QString &line);
-    void readyForInput();               // the controller may take lines again
+    void readyForInput();               // the main loop may take characters again
     void eepromWriteStarted(int ms);    // the serial port is deaf for this long
     void receiveBufferFlushed();        // a reset empties the serial buffer
+    void note(const QString &text);     // something a test log should show
 
 private:
-    enum class Lock { None, Alarm, ResetRequired };
+    enum class State { Idle, Alarm, Check, Homing, Cycle, Hold, Jog, Door, Sleep };
 
-    // Lines. The int results are GRBL status codes, or Deferred when the answer comes later.
-    void conclude(int status);
-    void finishLine(int status);
+    // One motion for the planner, as mc_line receives it.
+    struct Move {
+        SimulatedMotion motion;
+        Axes target{};
+        bool checked = false;           // soft limits looked at
+    };
+
+    // Lines and their answers
+    void startLine(const QString &text, std::function<void(int)> onFinished);
+    void finish(int status);
+    void answerLine(int status);
+    void lineDone();
+    static QString statusText(int status);
     int executeSystemCommand(const QString &line);
-    int executeStoredCommand(const QString &line);
-    int writeEeprom(std::function<void()> store = {});
+    int executeSetting(const QString &line);
+    int storeStartupLine(int index, const QString &block);
+    int restoreDefaults(QChar what);
+    int writeEeprom(std::function<void()> store);
+    void writeEepromThen(std::function<void()> store, std::function<void()> then);
     int unlock();
     int toggleCheckMode();
+    int sleep();
     void reportParameters();
-    int startHoming();
-    int executeJog(const QString &command);
-    int executeGcode(const QString &line);
-    int executeParsed(const GcodeBlock &block);
-    int executeBlock(const GcodeBlock &block);
-    void applyModalWords(const GcodeBlock &block);
-    int executeNonModal(const GcodeBlock &block, int flow);
-    int queueArc(const GcodeBlock &block, const Axes &target, int flow);
-    int queueMotion(const MotionPlanner::Block &block, int flow);
-    int endBlock(int flow);
-    int dwell(double seconds, int flow);
-    int probe(const Axes &target, int motion, int flow);
-    Axes targetOf(const GcodeBlock &block, bool inches, bool machineCoordinates, bool incremental) const;
-    double rateLimit(const Axes &from, const Axes &to, double feed) const;
+    void runStartupLines(std::function<void()> then);
+    void runNextStartupLine();
+
+    // G-code (GRBL's execution step, stage by stage; a stage may wait for the motion)
+    int executeGcode(const QString &line, bool jog = false);
+    void continueBlock();
+    bool runStage(int stage);
+    bool syncSpindle();
+    bool syncCoolant();
+    bool dwell();
+    void applyModes();
+    bool applyNonModal();
+    bool startMotion();
+    bool programFlow();
+    int executeJog();
+    void queueMoves(std::deque<Move> moves, std::function<void()> then);
+    void queueNextMove();
+    void planMove(const Move &move);
+    Move makeMove(SimulatedMotion::Kind kind, const Axes &from, const Axes &target) const;
+    bool outsideTravel(const Axes &target) const;
+    void softLimit();
+    bool probe();
+    void finishProbe(bool contact);
+    Axes toSteps(const Axes &position) const;
     Axes workOffset() const;
 
+    // Homing
+    int startHoming();
+    void homeCycle(unsigned axes, int phase, std::function<void()> then);
+    void finishHoming();
+
     // Motion and waiting
-    void queueBlock(const MotionPlanner::Block &block);
+    double simNow() const;
     void refreshMotion();
-    void waitUntil(std::function<bool()> condition, std::function<void()> then);
+    void motionFinished(SimulatedMotion motion);
+    void probeContact(const Axes &position);
+    void waitUntil(std::function<bool()> condition, std::function<void()> then, bool throughSuspend = false);
+    void waitFor(double simulatedSeconds, std::function<void()> then);
+    void afterSync(std::function<void()> then);
     void checkWaiting();
     void abandonWaiting();
-    bool isIdle() const;
-    bool isIdleOrAlarm() const;
+    bool moving() const;
 
-    // Real-time commands and outside events
+    // Real-time commands, alarms and resets
+    void serveRealtime();
+    void serveStatus();
     void feedHold();
     void cycleStart();
+    void resumeCycle();
     void cancelJog();
     void openDoor();
-    void raiseAlarm(int code, Lock lock);
-    void softReset();
+    void changeOverrides();
+    void requestReset();
+    void raiseAlarm(int code, std::function<void()> then = {});
+    void endAlarmPause();
+    void abort();
+    void reinitialise(bool poweringUp);
     void printBanner();
+    bool isSuspended() const;
 
     // Reports
     QString statusReport();
-    QString parserState() const;
     QString stateName() const;
-    static QString formatAxes(const Axes &axes);
-    qint64 nowUs() const;
+    QString parserState() const;
+    bool spindleRuns() const;
+    double spindleRpm() const;
 
     Config m_config;
+    MotionLog *m_log;
     GrblSettings m_settings;
     MotionPlanner m_planner;
     ProbeSurface m_surface;
     DriverRegisters m_drivers;
+    StatusReporter m_reporter;
     QTimer *m_motionTimer;
-    QTimer *m_delayTimer;               // EEPROM writes and dwells
+    QTimer *m_delayTimer;               // EEPROM writes, dwells, debounce, door restore
+    QTimer *m_pauseTimer;               // the pause after an ALARM line
+    QTimer *m_reportTimer;              // status requests close together become one report
+    QTimer *m_doorTimer;                // spindle and coolant starting again after the door
     QElapsedTimer m_clock;
+    std::function<int()> m_receiveBufferFree;
 
-    Lock m_lock = Lock::None;
-    bool m_held = false;                // feed hold or program pause: no line is taken
-    bool m_doorActive = false;
-    bool m_doorOpen = false;
-    bool m_homing = false;
-    bool m_checkMode = false;
+    // System state
+    bool m_powered = false;
+    State m_state = State::Idle;
+    bool m_jogCancel = false;           // a cancelled jog is still slowing down
+    bool m_doorRestoring = false;       // Door:3, spindle and coolant coming back
+    bool m_doorOpen = false;            // the door switch
+    bool m_doorDuringJog = false;
+    bool m_accessoriesOff = false;      // spindle and coolant stopped by the door or a reset
     bool m_probeMisses = false;
-    std::function<bool()> m_waitCondition;  // the line in work waits for this ...
-    std::function<void()> m_afterWait;      // ... then finishes with this
+    bool m_spindleStopOverride = false;
+    int m_feedOverride = 100;
+    int m_rapidOverride = 100;
+    int m_spindleOverride = 100;
 
-    // The parser's modal state, restored when a line fails.
-    struct Modal {
-        int motion = 0;                 // tenths: 0, 10, 20, 30, 382 ..., 800
-        bool incremental = false;
-        bool inches = false;
-        int plane = 170;
-        int coordinateSystem = 0;       // G54 + n
-        double feed = 0.0;              // mm/min
-        double spindleSpeed = 0.0;
-        int spindle = 5;                // M3, M4, M5
-        int coolant = 9;                // M7, M8, M9
-        int tool = 0;
-    };
+    // Real-time flags, as the serial interrupt leaves them for the main loop
+    bool m_statusRequested = false;
+    bool m_holdRequested = false;
+    bool m_startRequested = false;
+    bool m_doorRequested = false;
+    bool m_jogCancelRequested = false;
+    bool m_sleepRequested = false;
+    bool m_resetRequested = false;
+    unsigned m_motionOverrides = 0;     // bits as the interrupt sets them: repeats merge
+    unsigned m_accessoryOverrides = 0;
+    int m_pendingAlarm = 0;
+    qint64 m_lastReportUs = -1000000;
 
-    Modal m_modal;
-    Axes m_plannedPosition{};           // machine position where the last queued block ends
-    Axes m_coordinateOffsets[6]{};      // G54..G59
-    Axes m_g92Offset{};
-    Axes m_g28Position{};
-    Axes m_g30Position{};
+    // The main loop
+    bool m_lineInWork = false;
+    bool m_aborting = false;
+    bool m_halted = false;              // after a hard or soft limit: nothing but a reset
+    bool m_criticalPause = false;
+    std::function<void(int)> m_onFinished;
+    std::function<bool()> m_waitCondition;
+    std::function<void()> m_afterWait;
+    bool m_waitThroughSuspend = false;
+    std::function<void()> m_afterPause;
+    QString m_line;                     // the line in work, as received
+    QStringList m_startupQueue;
+    std::function<void()> m_afterStartup;
+
+    // The parser and the G-code in work
+    GcodeState m_gc;
+    StoredCoordinates m_stored;
+    QString m_startupLines[2];
+    QString m_buildInfo;
+    GcodeBlock m_block;
+    int m_stage = 0;
+    std::deque<Move> m_moves;
+    std::function<void()> m_afterMoves;
+    Axes m_plannedPosition{};           // where the planner's last block ends, on the step grid
     Axes m_probePosition{};
     bool m_probeSucceeded = false;
-    QString m_buildInfo;
-    QString m_startupLines[2];
-    int m_reportCounter = 0;
+    bool m_probeTouched = false;
+    Axes m_switches{};                  // where the limit switches are, in machine coordinates
 };
