@@ -10,7 +10,8 @@ runtime=$(mktemp -d)
 cleanup() { kill $(jobs -p) 2>/dev/null || true; rm -rf "$runtime"; }
 trap cleanup EXIT
 
-"$here/build/grblsim" --link "$runtime/ttyKorvex" --log "$runtime/grblsim.log" --time-scale 1 &
+# Configured like the Korvex board: homing enabled, so the controller starts locked until "$H".
+"$here/build/grblsim" --link "$runtime/ttyKorvex" --log "$runtime/grblsim.log" --time-scale 1 --setting 22=1 &
 for _ in $(seq 50); do [ -e "$runtime/ttyKorvex" ] && break; sleep 0.1; done
 if [ -x "$here/build/korvex-calcd" ]; then
     "$here/build/korvex-calcd" --exit-with-parent &
