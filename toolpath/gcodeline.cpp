@@ -108,13 +108,10 @@ bool convertPlainDecimal(const QChar *begin, const QChar *end, float *number)
 }
 
 // Text that is no number, or one outside the float range, counts as 0.
-float convertNumber(const QChar *begin, const QChar *end)
+float convertOtherNumber(const QChar *begin, const QChar *end)
 {
-    float number = 0.0f;
-    if (convertPlainDecimal(begin, end, &number))
-        return number;
     bool ok = false;
-    number = QString::fromRawData(begin, int(end - begin)).toFloat(&ok);
+    const float number = QString::fromRawData(begin, int(end - begin)).toFloat(&ok);
     return ok ? number : 0.0f;
 }
 
@@ -124,18 +121,25 @@ GcodeLine::GcodeLine(const QString &text)
     : m_text(text)
 {
     splitWords(text, [this](const Word &word) {
-        store(word.first(), convertNumber(word.constData() + 1, word.constData() + word.size()));
+        const QChar *begin = word.constData() + 1;
+        const QChar *end = word.constData() + word.size();
+        float number = 0.0f;
+        const bool plain = convertPlainDecimal(begin, end, &number);
+        store(word.first(), plain ? number : convertOtherNumber(begin, end), plain);
         return true;
     });
 }
 
-void GcodeLine::store(QChar key, float number)
+void GcodeLine::store(QChar key, float number, bool plain)
 {
     int slot = addressSlot(key);
     if (slot < 0) {
         slot = OtherSlot;
         m_otherLetter = key;
     }
+    // A second G word is how GRBL reads several modal commands; any other repeated letter it refuses.
+    if (!plain || slot == OtherSlot || (m_present & (1u << slot)))
+        m_present |= NotPlain;
     m_values[slot] = number;
     m_present |= quint16(1u << slot);
 }

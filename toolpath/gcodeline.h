@@ -25,10 +25,17 @@ public:
     QString command() const;
     QString text() const { return m_text; }
     QMap<QString, float> words() const;
+    // Every word is an address letter with a plain decimal number ("X-1.5"), none of them twice: the
+    // controller reads such a line into the same words. Otherwise ("G0 G90 X1", "G10 L20 P1 X0",
+    // "G1 X5 S1000", where other letters glue onto a word and its number reads as 0) a consumer that
+    // must follow the machine reads the text itself.
+    bool isPlain() const { return !(m_present & NotPlain); }
 
 private:
     // The twelve address letters get slots 0-11; slot 12 holds a first word led by any other character.
     static constexpr int OtherSlot = 12;
+    // A flag beside the slots' bits.
+    static constexpr quint16 NotPlain = 1u << 13;
     static int addressSlot(QChar letter)
     {
         switch (letter.unicode()) {
@@ -54,7 +61,7 @@ private:
             return (m_present & (1u << slot)) ? slot : -1;
         return (m_present & (1u << OtherSlot)) && letter == m_otherLetter ? OtherSlot : -1;
     }
-    void store(QChar key, float number);
+    void store(QChar key, float number, bool plain);
 
     QString m_text;
     float m_values[OtherSlot + 1] = {};

@@ -44,6 +44,8 @@ private Q_SLOTS:
     void parses_data();
     void parses();
     void agreesWithPlainSplitting();
+    void plainLines_data();
+    void plainLines();
 };
 
 void TestGcodeLine::parses_data()
@@ -106,6 +108,29 @@ void TestGcodeLine::agreesWithPlainSplitting()
         QVERIFY2(line.words() == expected, qPrintable(text));
         QCOMPARE(line.command(), expectedCommand);
     }
+}
+
+void TestGcodeLine::plainLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("words and a comment") << "N10 g1 X-1.5 Y.5 (cut)" << true;
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("several G words") << "G0 G90 X10" << false;
+    QTest::newRow("letter twice") << "G1 X1 X2" << false;
+    QTest::newRow("G10 L20") << "G10 L20 P1 X0" << false;
+    QTest::newRow("spindle glued on") << "G1 X5 S1000" << false;
+    QTest::newRow("other first letter") << "T1" << false;
+    QTest::newRow("exponent") << "G0 X1e2" << false;
+    QTest::newRow("semicolon comment") << "G0 X1 ; rapid" << false;
+}
+
+void TestGcodeLine::plainLines()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, plain);
+    QCOMPARE(GcodeLine(text).isPlain(), plain);
 }
 
 QTEST_APPLESS_MAIN(TestGcodeLine)
