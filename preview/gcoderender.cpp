@@ -29,10 +29,13 @@ GcodeRender::GcodeRender(QObject *parent)
     , m_root(new Qt3DCore::QEntity)
 {
     m_table.buildScene(m_root);
+    m_gcodePath.setInterpretation(PathGeometry::Interpretation::Machine);
     m_gcodePath.setRoot(m_root);
     m_pcbLayers.setRoot(m_root);
     m_heightMap.setRoot(m_root);
     m_stlPath.setRoot(m_root);
+    m_toolMarker = new ToolMarker(m_root);
+    m_toolMarker->setEnabled(false);
     Maschine::instance()->setRender(this);
 }
 
@@ -181,6 +184,10 @@ void GcodeRender::loadGcode(const QStringList &lines, int type)
     case GcodeTarget:
         m_gcodePath.build(lines);
         m_gcodePath.setTranslation(DrawingLift);
+        // The tool stays on the program when the user drags the drawing.
+        connect(m_gcodePath.entities().first()->transform(), &Qt3DCore::QTransform::translationChanged, this,
+                &GcodeRender::placeToolMarker);
+        placeToolMarker();
         break;
     case StlTarget:
         m_stlPath.buildWithStock(lines);
@@ -212,6 +219,7 @@ bool GcodeRender::showGcodeMode()
     m_pcbLayers.hide();
     m_heightMap.hide();
     m_stlPath.hide();
+    showToolMarker(true);
     return refresh();
 }
 
@@ -223,6 +231,7 @@ bool GcodeRender::showPcbMode()
     m_pcbLayers.show();
     m_heightMap.show();
     m_stlPath.hide();
+    showToolMarker(false);
     return refresh();
 }
 
@@ -234,10 +243,40 @@ bool GcodeRender::showStlMode()
     m_pcbLayers.hide();
     m_heightMap.hide();
     m_stlPath.show();
+    showToolMarker(false);
     return refresh();
 }
 
 bool GcodeRender::refresh()
 {
     return m_table.refresh();
+}
+
+void GcodeRender::setToolPosition(float x, float y, float z)
+{
+    m_toolPosition = QVector3D(x, y, z);
+    m_toolPositionKnown = true;
+    placeToolMarker();
+    showToolMarker(m_gcodeModeShown);
+}
+
+void GcodeRender::setExecutedLine(qint64 programLine)
+{
+    m_gcodePath.setExecutedLine(programLine);
+}
+
+void GcodeRender::placeToolMarker()
+{
+    if (!m_toolMarker)
+        return;
+    // Before the first program the marker stands where a program would be drawn.
+    const QVector3D origin = m_gcodePath.entities().isEmpty() ? DrawingLift : m_gcodePath.translation();
+    m_toolMarker->setTip(origin + PathVertices::toScene(m_toolPosition));
+}
+
+void GcodeRender::showToolMarker(bool gcodeMode)
+{
+    m_gcodeModeShown = gcodeMode;
+    if (m_toolMarker)
+        m_toolMarker->setEnabled(gcodeMode && m_toolPositionKnown);
 }

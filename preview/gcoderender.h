@@ -9,6 +9,7 @@
 #include "preview/heightmapsurface.h"
 #include "preview/millingtable.h"
 #include "preview/pcbrenderhelper.h"
+#include "preview/toolmarker.h"
 
 class QStackedWidget;
 class QWidget;
@@ -40,6 +41,7 @@ public:
     HeightMapSurface *heightMap() { return &m_heightMap; }
     Gcoderenderhelper *gcodePath() { return &m_gcodePath; }
     Gcoderenderhelper *stlPath() { return &m_stlPath; }
+    ToolMarker *toolMarker() const { return m_toolMarker; }
     Qt3DExtras::Qt3DWindow *window() const;
     QWidget *container() const { return m_container; }
     Qt3DRender::QCamera *camera() const;
@@ -49,8 +51,16 @@ public:
 public Q_SLOTS:
     void setCameraSettings(float table_x, float table_y, float gridx, float gridy);
     void setCameraSettings(const QVector3D &position, const QVector3D &viewcenter);
+    // The machine's reported position in millimetres, drawn as the tool over the G-code mode's program
+    // (both in machine coordinates); the marker shows from the first report on, in the G-code mode.
+    void setToolPosition(float x, float y, float z);
+    // The G-code mode's program has run up to this line (1-based, as its progress counts lines; 0 for
+    // none): the path up to the line's end is drawn in the executed colour.
+    void setExecutedLine(qint64 programLine);
 
 private:
+    void placeToolMarker();
+    void showToolMarker(bool gcodeMode);
     void buildFrameGraph();
     void setUpLens();
     void placeCameraFromDatabase();
@@ -69,4 +79,9 @@ private:
     MillingTable m_table;
     Qt3DExtras::QForwardRenderer *m_forwardRenderer = nullptr;
     MillCamController *m_cameraController = nullptr;
+    // A child of the root, which may go with the window's scene.
+    QPointer<ToolMarker> m_toolMarker;
+    QVector3D m_toolPosition;
+    bool m_toolPositionKnown = false;
+    bool m_gcodeModeShown = false;
 };

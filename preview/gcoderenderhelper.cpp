@@ -9,11 +9,25 @@
 #include <Qt3DExtras/QPlaneMesh>
 #include <Qt3DRender/QGeometryRenderer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 const QColor PathColour(255, 97, 48, 255);
+const QColor ExecutedColour(30, 90, 230);
 const QColor StockColour(216, 156, 23);
+
+// A line strip has no normals: an ambient term equal to the diffuse colour keeps it from being drawn
+// black by the lighting.
+Qt3DExtras::QPhongMaterial *lineMaterial(const QColor &colour, Qt3DCore::QNode *parent = nullptr)
+{
+    auto *material = new Qt3DExtras::QPhongMaterial(parent);
+    material->setDiffuse(colour);
+    material->setSpecular(colour);
+    material->setAmbient(colour);
+    material->setShininess(1.0f);
+    return material;
+}
 }
 
 Gcoderenderhelper::Gcoderenderhelper(QObject *parent)
@@ -41,28 +55,25 @@ void Gcoderenderhelper::clear()
             entity->deleteLater();
     }
     m_pathMaterial = nullptr;
+    m_executedRenderer = nullptr;
     m_renderers.clear();
     m_geometries.clear();
     m_entities.clear();
     m_lines.clear();
+    m_emptyLines.clear();
 }
 
 void Gcoderenderhelper::build(const QStringList &lines)
 {
     clear();
     m_lines.reserve(lines.size());
-    for (const QString &line : lines) {
-        if (!line.isEmpty())
-            m_lines.append(GcodeLine(line));
+    for (int index = 0; index < lines.size(); ++index) {
+        if (lines.at(index).isEmpty())
+            m_emptyLines.append(index);
+        else
+            m_lines.append(GcodeLine(lines.at(index)));
     }
-
-    // The path has no normals: an ambient term equal to the diffuse colour keeps it from being drawn
-    // black by the lighting.
-    m_pathMaterial = new Qt3DExtras::QPhongMaterial;
-    m_pathMaterial->setDiffuse(PathColour);
-    m_pathMaterial->setSpecular(PathColour);
-    m_pathMaterial->setAmbient(PathColour);
-    m_pathMaterial->setShininess(1.0f);
+    m_pathMaterial = lineMaterial(PathColour);
 
     auto *entity = new MoveableObject;
     auto *renderer = new Qt3DRender::QGeometryRenderer(entity);
@@ -71,7 +82,7 @@ void Gcoderenderhelper::build(const QStringList &lines)
     m_renderers.append(renderer);
     m_geometries.append(geometry);
 
-    geometry->build(m_lines);
+    geometry->build(m_lines, m_interpretation);
     renderer->setVertexCount(geometry->vertexCount());
     renderer->setInstanceCount(1);
     renderer->setIndexOffset(0);
@@ -82,7 +93,46 @@ void Gcoderenderhelper::build(const QStringList &lines)
     entity->addComponent(renderer);
     entity->addComponent(m_pathMaterial);
     entity->setTranslation(QVector3D());
+    addExecutedPart(entity, geometry);
     entity->setParent(m_root.data());
+}
+
+// Nothing is executed yet: a single vertex draws nothing (a count of 0 would draw every vertex).
+void Gcoderenderhelper::addExecutedPart(MoveableObject *piece, PathGeometry *geometry)
+{
+    auto *executed = new Qt3DCore::QEntity(piece);
+    m_executedRenderer = new Qt3DRender::QGeometryRenderer(executed);
+    m_executedRenderer->setGeometry(geometry);
+    m_executedRenderer->setPrimitiveType(Qt3DRender::QGeometryRenderer::LineStrip);
+    m_executedRenderer->setFirstVertex(0);
+    m_executedRenderer->setVertexCount(1);
+    executed->addComponent(m_executedRenderer);
+    executed->addComponent(lineMaterial(ExecutedColour, executed));
+}
+
+void Gcoderenderhelper::setExecutedLine(qint64 programLine)
+{
+    if (!m_executedRenderer)
+        return;
+    const LineEndIndex &lineEnds = m_geometries.first()->lineEnds();
+    const qint64 lines = qBound<qint64>(0, programLine, m_lines.size() + m_emptyLines.size());
+    const qint64 emptyBefore = std::lower_bound(m_emptyLines.begin(), m_emptyLines.end(), lines) - m_emptyLines.begin();
+    const qint64 parsed = lines - emptyBefore;
+    // The two parts share the vertex where they meet.
+    const int executed = parsed == 0 ? 1 : lineEnds.at(int(parsed - 1));
+    m_executedRenderer->setVertexCount(executed);
+    m_renderers.first()->setFirstVertex(executed - 1);
+    m_renderers.first()->setVertexCount(m_geometries.first()->vertexCount() - executed + 1);
+}
+
+Qt3DRender::QGeometryRenderer *Gcoderenderhelper::remainingPart() const
+{
+    return m_renderers.value(0);
+}
+
+Qt3DRender::QGeometryRenderer *Gcoderenderhelper::executedPart() const
+{
+    return m_executedRenderer;
 }
 
 void Gcoderenderhelper::buildWithStock(const QStringList &lines)

@@ -1,21 +1,24 @@
 #pragma once
 
-#include <QRectF>
-#include <QVector3D>
 #include <QVector>
 #include <Qt3DRender/QGeometry>
 
+#include "preview/pathvertices.h"
 #include "toolpath/gcodeline.h"
 
 namespace Qt3DRender { class QAttribute; class QBuffer; }
 
-// The tool path of one program as a single polyline: every move adds its end point, arcs are cut
-// into chords of about a tenth of a radian. Scene coordinates map the G-code point (X, Y, Z) to
-// (X, Z, -Y), one unit per millimetre.
+// The tool path of one program as a single polyline in a vertex buffer, arcs cut into chords of about
+// a tenth of a radian. Scene coordinates map the G-code point (X, Y, Z) to (X, Z, -Y), one unit per
+// millimetre.
 class PathGeometry : public Qt3DRender::QGeometry
 {
     Q_OBJECT
 public:
+    // How the program is read: as the machine executes it (the G-code mode's own programs), or with
+    // coordinates as they stand (the programs the PCB and STL/DXF jobs write for themselves).
+    enum class Interpretation { Literal, Machine };
+
     // Extent of the feed moves in G-code X and Y; empty (minima above maxima) when there are none.
     struct Extent
     {
@@ -27,33 +30,18 @@ public:
 
     explicit PathGeometry(Qt3DCore::QNode *parent = nullptr);
 
-    bool build(const QVector<GcodeLine> &lines);
-    int vertexCount() const { return int(m_vertices.size() / VertexBytes); }
+    bool build(const QVector<GcodeLine> &lines, Interpretation interpretation = Interpretation::Literal);
+    int vertexCount() const { return m_path.vertexCount(); }
     Extent cutExtent() const;
     // x, y, z of every vertex, as uploaded to the vertex buffer.
     QVector<float> vertices() const;
-    const QVector<float> &cutVertices() const { return m_cutVertices; }
+    const QVector<float> &cutVertices() const { return m_path.cutVertices(); }
+    // Vertex count once each line was drawn.
+    const LineEndIndex &lineEnds() const { return m_path.lineEnds(); }
 
 private:
-    void interpret(const GcodeLine &line);
-    void moveTo(const GcodeLine &line, int mode);
-    void arcTo(const GcodeLine &line, bool clockwise);
-    void updateMachinePos(const GcodeLine &line);
-    QVector3D toScene(const QVector3D &gcode) const;
-    void push(const QVector3D &point);
-    void upload();
-
     Qt3DRender::QAttribute *m_positionAttribute;
     Qt3DRender::QBuffer *m_vertexBuffer;
-    static constexpr int VertexBytes = 3 * sizeof(float);
-
-    // The vertex floats are collected in the very byte array handed to the buffer, so a long
-    // program's path is held once, not twice.
-    QByteArray m_vertices;
-    QVector<float> m_cutVertices;
-    QVector3D m_drawPos;
-    QVector3D m_machinePos;
-    QVector3D m_offset;
-    int m_motionMode = -1;
-    int m_nextLine = 0;
+    // The buffer shares the path's vertex bytes, so a long program's path is held once, not twice.
+    PathVertices m_path;
 };

@@ -25,23 +25,60 @@ float distance(const Qt3DRender::QCamera *camera)
     return (camera->position() - camera->viewCenter()).length();
 }
 
-// Pixels of the path (orange), the grid bars (black) and the table (grey) in a frame.
-QByteArray countPixels(const QImage &image, int counts[3])
+enum Colour { PathOrange, GridBlack, TableGrey, ExecutedBlue, ToolGreen, ColourCount };
+
+// Pixels of the path still to run (orange), the grid bars (black), the table (grey), the path already
+// run (blue) and the tool (green, shaded) in a frame.
+QByteArray countPixels(const QImage &image, int counts[ColourCount])
 {
-    counts[0] = counts[1] = counts[2] = 0;
+    std::fill(counts, counts + ColourCount, 0);
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
             if (c.red() > 170 && c.green() > 40 && c.green() < 170 && c.blue() < 130 && c.red() - c.green() > 70)
-                ++counts[0];
+                ++counts[PathOrange];
             else if (c.red() < 60 && c.green() < 60 && c.blue() < 60)
-                ++counts[1];
+                ++counts[GridBlack];
             else if (qAbs(c.red() - c.green()) < 12 && qAbs(c.green() - c.blue()) < 12 && c.red() > 60 && c.red() < 225)
-                ++counts[2];
+                ++counts[TableGrey];
+            else if (c.blue() > 150 && c.blue() - c.red() > 100 && c.blue() - c.green() > 60)
+                ++counts[ExecutedBlue];
+            else if (c.green() > 60 && c.green() - c.red() > 40 && c.green() - c.blue() > 40)
+                ++counts[ToolGreen];
         }
     }
-    return "orange " + QByteArray::number(counts[0]) + " black " + QByteArray::number(counts[1]) + " grey "
-           + QByteArray::number(counts[2]);
+    return "orange " + QByteArray::number(counts[PathOrange]) + " black " + QByteArray::number(counts[GridBlack])
+           + " grey " + QByteArray::number(counts[TableGrey]) + " blue " + QByteArray::number(counts[ExecutedBlue])
+           + " green " + QByteArray::number(counts[ToolGreen]);
+}
+
+// A zigzag of feed moves over most of the table, so the path covers many pixels.
+QStringList zigzag()
+{
+    QStringList program{"G0 X20 Y20 Z0", "F1000"};
+    for (int row = 0; row < 40; ++row)
+        program << QStringLiteral("G1 X%1 Y%2").arg(row % 2 ? 20 : 280).arg(20 + row * 10);
+    return program;
+}
+
+// Frames until `enough` holds for the pixel counts; the first frames can come before the geometry is
+// uploaded.
+template<typename Enough>
+QByteArray captureUntil(GcodeRender &render, Enough enough)
+{
+    auto *capture = new Qt3DRender::QRenderCapture;
+    render.window()->activeFrameGraph()->setParent(capture);
+    render.window()->setActiveFrameGraph(capture);
+    int counts[ColourCount] = {};
+    QByteArray found;
+    for (int attempt = 0; attempt < 40 && !enough(counts); ++attempt) {
+        std::unique_ptr<Qt3DRender::QRenderCaptureReply> reply(capture->requestCapture());
+        QSignalSpy completed(reply.get(), &Qt3DRender::QRenderCaptureReply::completed);
+        render.refresh();
+        if (completed.wait(3000))
+            found = countPixels(reply->image(), counts);
+    }
+    return enough(counts) ? QByteArray() : "not enough: " + found;
 }
 } // namespace
 
@@ -53,6 +90,7 @@ private Q_SLOTS:
     void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     void cameraFollowsTableAndMouse();
     void drawsTableGridAndPath();
+    void drawsExecutedPartAndTool();
 
 private:
     QTemporaryDir m_dir;
@@ -130,28 +168,33 @@ void TestPreviewWindow::drawsTableGridAndPath()
     stack.show();
     QVERIFY(QTest::qWaitForWindowExposed(&stack));
     render.setCameraSettings(300, 480, 25, 25);
-
-    auto *capture = new Qt3DRender::QRenderCapture;
-    render.window()->activeFrameGraph()->setParent(capture);
-    render.window()->setActiveFrameGraph(capture);
-    // A zigzag of feed moves over most of the table, so the path covers many pixels.
-    QStringList zigzag{"G0 X20 Y20 Z0"};
-    for (int row = 0; row < 40; ++row)
-        zigzag << QStringLiteral("G1 X%1 Y%2").arg(row % 2 ? 20 : 280).arg(20 + row * 10);
-    render.loadGcode(zigzag, GcodeRender::GcodeTarget);
+    render.loadGcode(zigzag(), GcodeRender::GcodeTarget);
     render.showGcodeMode();
+    const QByteArray missing = captureUntil(render, [](const int *counts) {
+        return counts[PathOrange] >= 2000 && counts[GridBlack] >= 1000 && counts[TableGrey] >= 20000
+               && counts[ExecutedBlue] == 0 && counts[ToolGreen] == 0;
+    });
+    QVERIFY2(missing.isEmpty(), missing);
+}
 
-    int counts[3] = {};
-    QByteArray found;
-    // The first frames can come before the geometry is uploaded.
-    for (int attempt = 0; attempt < 40 && counts[0] < 2000; ++attempt) {
-        std::unique_ptr<Qt3DRender::QRenderCaptureReply> reply(capture->requestCapture());
-        QSignalSpy completed(reply.get(), &Qt3DRender::QRenderCaptureReply::completed);
-        render.refresh();
-        if (completed.wait(3000))
-            found = countPixels(reply->image(), counts);
-    }
-    QVERIFY2(counts[0] >= 2000 && counts[1] >= 1000 && counts[2] >= 20000, found);
+// Half the zigzag run: its first rows blue, the rest orange, the tool standing where the run got to.
+void TestPreviewWindow::drawsExecutedPartAndTool()
+{
+    GcodeRender render;
+    QStackedWidget stack;
+    render.createWindow(&stack);
+    stack.resize(800, 450);
+    stack.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&stack));
+    render.setCameraSettings(300, 480, 25, 25);
+    render.loadGcode(zigzag(), GcodeRender::GcodeTarget);
+    render.showGcodeMode();
+    render.setExecutedLine(22);
+    render.setToolPosition(20, 210, 0);
+    const QByteArray missing = captureUntil(render, [](const int *counts) {
+        return counts[PathOrange] >= 1000 && counts[ExecutedBlue] >= 1000 && counts[ToolGreen] >= 30;
+    });
+    QVERIFY2(missing.isEmpty(), missing);
 }
 
 QTEST_MAIN(TestPreviewWindow)

@@ -1,0 +1,25 @@
+#include "preview/lineendindex.h"
+
+#include <QtGlobal>
+
+void LineEndIndex::reserve(int lines)
+{
+    m_checkpoints.reserve(lines / Stride + 1);
+    m_added.reserve(lines);
+}
+
+void LineEndIndex::append(int vertexCount)
+{
+    if (m_added.size() % Stride == 0)
+        m_checkpoints.append(m_last);
+    m_added.append(char(quint8(qBound(0, vertexCount - m_last, 255))));
+    m_last = vertexCount;
+}
+
+int LineEndIndex::at(int line) const
+{
+    int count = m_checkpoints.at(line / Stride);
+    for (int i = line - line % Stride; i <= line; ++i)
+        count += quint8(m_added.at(i));
+    return count;
+}
