@@ -1,5 +1,6 @@
-// Times the preview's handling of a large program: reading the file, parsing every line and building
-// the tool path geometry, and reports lines per second and the peak resident memory.
+// Times the preview's handling of a large program: reading the file, parsing every line, building the
+// tool path geometry both ways a program can be read, and estimating its run time; reports lines per
+// second and the peak resident memory.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <ctime>
 
 #include "preview/gcoderenderhelper.h"
+#include "preview/jobtimeestimate.h"
 #include "preview/pathgeometry.h"
 #include "toolpath/gcodeline.h"
 
@@ -151,18 +153,30 @@ int main(int argc, char *argv[])
         const qint64 parseCpu = clock.cpuNanoseconds();
         report("parse (GcodeLine)", clock, lines.size());
 
-        clock.restart();
-        PathGeometry geometry;
-        geometry.build(parsed);
-        report("geometry (PathGeometry)", clock, lines.size());
-        report("parse + geometry", parseWall + clock.wallNanoseconds(), parseCpu + clock.cpuNanoseconds(), lines.size());
-        std::printf("vertices: %d\n", geometry.vertexCount());
+        for (const auto interpretation : {PathGeometry::Interpretation::Literal, PathGeometry::Interpretation::Machine}) {
+            const bool machine = interpretation == PathGeometry::Interpretation::Machine;
+            clock.restart();
+            PathGeometry geometry;
+            geometry.build(parsed, interpretation);
+            report(machine ? "geometry, as the machine reads" : "geometry, literal (PCB, STL)", clock, lines.size());
+            if (machine)
+                report("parse + geometry, machine", parseWall + clock.wallNanoseconds(), parseCpu + clock.cpuNanoseconds(),
+                       lines.size());
+            std::printf("vertices: %d\n", geometry.vertexCount());
+        }
     }
 
     clock.restart();
     Gcoderenderhelper helper;
+    helper.setInterpretation(PathGeometry::Interpretation::Machine);
     helper.build(lines);
-    report("Gcoderenderhelper::build (both)", clock, lines.size());
+    report("G-code mode drawing (both)", clock, lines.size());
     std::printf("peak resident memory: %.1f MB\n", residentKiB("VmHWM:") / 1024.0);
+
+    clock.restart();
+    const QVector<float> remaining = JobTimeEstimate::remainingAfterLines(lines, TravelTimePlanner::Limits());
+    report("time estimate", clock, lines.size());
+    std::printf("estimated run time: %.0f s; peak resident memory: %.1f MB\n", remaining.first(),
+                residentKiB("VmHWM:") / 1024.0);
     return 0;
 }
