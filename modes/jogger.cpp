@@ -161,7 +161,14 @@ void Jogger::on_jogging_finished_clicked()
 {
     touchOff = false;
     Q_EMIT startMilling();
-    close();
+    accept();
+}
+
+void Jogger::dismiss()
+{
+    touchOff = false;
+    pending.clear();
+    done(Rejected);
 }
 
 void Jogger::on_slider_jogging_speed_sliderMoved(int position)

@@ -32,7 +32,10 @@ public:
     QList<int> pendingActions() const { return pending; }
 
     void open() override;
+    // Escape or the close button: the spindle is stopped, no job is started.
     void reject() override;
+    // Closed by the mode when its job ends or is stopped; the job decides what the spindle does.
+    void dismiss();
 
 Q_SIGNALS:
     void moveTo(int pos_type);

@@ -406,11 +406,12 @@ bool Mode_STL::get_gcode()
     updateStartPosition();
     QStringList job = preamble();
     const QVector<GcodeLine> program = drawing()->lines();
-    // The program may be long: it is gone through on a worker while the window keeps running.
+    // The program may be long: it is gone through on a worker while the window keeps running. A blank
+    // entry (the generated program ends in a line feed of its own) would be a line without a command.
     runInBackground([&job, &program] {
         job.reserve(job.size() + program.size());
         for (const GcodeLine &line : program)
-            if (!hasToolWord(line.text()))
+            if (!line.text().trimmed().isEmpty() && !hasToolWord(line.text()))
                 job << line.text() + QLatin1Char('\n');
     });
     if (!started)
@@ -485,7 +486,7 @@ void Mode_STL::setStopPause()
 
 void Mode_STL::closeDialogs()
 {
-    positioning.close();
+    positioning.dismiss();
     wizard.close();
 }
 

@@ -37,7 +37,8 @@ public:
     Jogger *jogger() { return &positioning; }
     wizardstl *chooser() { return &wizard; }
     QVector3D startPosition() const { return startPos; }
-    int jobLength() const { return jobLines.size(); }
+    // The lines of the job last started, in sending order.
+    QStringList job() const { return jobLines; }
 
     // The request text of a DXF drawing, and the bytes of an STL part's request.
     static QString dxfRequest(const QString &fileText, float feed, float depthPerPass, float depth, float speed);

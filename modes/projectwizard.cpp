@@ -30,6 +30,9 @@ void ProjectWizard::setForm(const Form &widgets)
     form.material->setModel(materials);
     form.material->setEditable(true);
     form.material->lineEdit()->setReadOnly(true);
+    // The review shows the preset choices before any of them is changed.
+    form.reviewThickness->setCurrentText(form.thickness->currentText());
+    form.reviewDiameter->setCurrentText(form.diameter->currentText());
     showLoader(false);
 }
 
@@ -123,10 +126,13 @@ void ProjectWizard::loadDataBaseSettings()
     const QString diameter = form.diameter->currentText();
     auto *materials = static_cast<QSqlQueryModel *>(form.material->model());
     materials->setQuery(QStringLiteral("SELECT name FROM material"));
-    form.material->setCurrentText(material);
-    form.reviewMaterial->setCurrentText(material);
-    form.diameter->setCurrentText(diameter);
+    // Before any choice the first material is shown, and the review shows it too.
+    if (!material.isEmpty())
+        form.material->setCurrentText(material);
+    form.reviewMaterial->setCurrentText(form.material->currentText());
     loadCuttersForMaterial(form.material->currentText());
+    if (!diameter.isEmpty())
+        form.diameter->setCurrentText(diameter);
 }
 
 void ProjectWizard::loadCuttersForMaterial(const QString &name)
