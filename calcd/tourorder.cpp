@@ -8,6 +8,8 @@
 namespace {
 
 constexpr int neighbourCount = 10;
+constexpr int multiStartLimit = 150;
+constexpr int starts = 30;
 
 // Points bucketed in square cells, for nearest-point searches that widen ring by ring.
 class PointGrid
@@ -85,7 +87,7 @@ public:
         PointGrid grid(points);
         neighbours.resize(points.size());
         for (int i = 0; i < points.size(); ++i)
-            neighbours[i] = nearest(grid, i);
+            neighbours[i] = nearest(grid, i, neighbourCount);
     }
 
     void improve()
@@ -102,17 +104,17 @@ public:
     }
 
 private:
-    QVector<int> nearest(PointGrid &grid, int from) const
+    QVector<int> nearest(PointGrid &grid, int from, int count) const
     {
         QVector<QPair<double, int>> found;
         grid.around(points[from], [](int) { return true; }, [&](int i) {
             if (i != from) {
                 found.append({TourOrder::distance(points[from], points[i]), i});
                 std::sort(found.begin(), found.end());
-                if (found.size() > neighbourCount)
+                if (found.size() > count)
                     found.removeLast();
             }
-            return found.size() < neighbourCount ? std::numeric_limits<double>::max() : found.last().first;
+            return found.size() < count ? std::numeric_limits<double>::max() : found.last().first;
         });
         QVector<int> out;
         for (const auto &f : found)
@@ -174,23 +176,26 @@ private:
     {
         const int to = from + length - 1;
         const double removed = edge(from - 1, from) + edge(to, to + 1) - edge(from - 1, to + 1);
-        for (const int c : neighbours[path[from]]) {
+        QVector<int> candidates = neighbours[path[from]];
+        if (to != from)
+            candidates += neighbours[path[to]];
+        for (const int c : qAsConst(candidates)) {
             const int k = position[c];
             if (k >= from - 1 && k <= to + 1)
                 continue;
-            // Either between k and its follower, in order, or between k's predecessor and k,
-            // reversed: both put path[from] next to c.
+            // Between k and its follower or between k's predecessor and k, either way round.
             const int next = k + 1, before = k - 1;
-            const double addedAfter = TourOrder::distance(points[path[k]], points[path[from]])
-                                      + (next < path.size() ? TourOrder::distance(points[path[to]], points[path[next]]) : 0)
-                                      - edge(k, next);
-            const double addedBefore = TourOrder::distance(points[path[from]], points[path[k]])
-                                       + (before >= 0 ? TourOrder::distance(points[path[before]], points[path[to]]) : 0)
-                                       - edge(before, k);
-            const double gain = removed - std::min(addedAfter, addedBefore);
-            if (gain > 1e-9) {
-                const bool after = addedAfter <= addedBefore;
-                relocate(from, length, after ? next : k, !after);
+            const auto d = [&](int a, int b) { return TourOrder::distance(points[path[a]], points[path[b]]); };
+            const double after = next < path.size() ? -edge(k, next) : 0;
+            const double ahead = before >= 0 ? -edge(before, k) : 0;
+            const double costs[4] = {
+                d(k, from) + (next < path.size() ? d(to, next) : 0) + after,      // after k, in order
+                d(k, to) + (next < path.size() ? d(from, next) : 0) + after,      // after k, reversed
+                d(to, k) + (before >= 0 ? d(before, from) : 0) + ahead,           // before k, in order
+                d(from, k) + (before >= 0 ? d(before, to) : 0) + ahead};          // before k, reversed
+            const int best = int(std::min_element(costs, costs + 4) - costs);
+            if (removed - costs[best] > 1e-9) {
+                relocate(from, length, best < 2 ? next : k, best % 2 == 1);
                 return true;
             }
         }
@@ -316,8 +321,31 @@ QVector<int> TourOrder::order(const QVector<QPointF> &points, QPointF start)
     entries.reserve(points.size());
     for (const QPointF &p : points)
         entries.append({p});
+    const auto pathOf = [&](const QVector<Stop> &stops) {
+        QVector<QPointF> path;
+        for (const Stop &stop : stops)
+            path.append(points[stop.place]);
+        return path;
+    };
+    QVector<Stop> best = order(entries, start);
+    // Local improvement depends on where nearest-first begins: a few holes are worth every start.
+    if (points.size() <= multiStartLimit) {
+        double shortest = length(pathOf(best));
+        const int step = std::max(1, int(points.size()) / starts);
+        for (int i = 0; i < points.size(); i += step) {
+            QVector<Stop> stops = nearestFirst(entries, points[i]);
+            improve(entries, &stops);
+            const double l = length(pathOf(stops));
+            if (l < shortest - 1e-9) {
+                shortest = l;
+                best = stops;
+            }
+        }
+        if (distance(start, points[best.last().place]) < distance(start, points[best.first().place]))
+            std::reverse(best.begin(), best.end());
+    }
     QVector<int> places;
-    for (const Stop &stop : order(entries, start))
+    for (const Stop &stop : best)
         places.append(stop.place);
     return places;
 }

@@ -26,7 +26,7 @@ QString number(double value)
 CalcdTestServer::CalcdTestServer(const QStringList &extraArguments)
 {
     listenPort = freePort();
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardErrorFile(logDir.filePath(QStringLiteral("calcd.log")));
     process.start(QStringLiteral(CALCD_PROGRAM), QStringList{QStringLiteral("--exit-with-parent"), QStringLiteral("--port"), QString::number(listenPort)} + extraArguments);
     if (!process.waitForStarted(5000))
         return;
@@ -44,6 +44,11 @@ CalcdTestServer::~CalcdTestServer()
 {
     process.kill();
     process.waitForFinished(5000);
+}
+
+QString CalcdTestServer::log() const
+{
+    return QString::fromUtf8(fileBytes(logDir.filePath(QStringLiteral("calcd.log"))));
 }
 
 QByteArray CalcdTestServer::ask(const QByteArray &request, int timeoutMs) const

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // The real korvex-calcd program started on a free local port for one test.
 class CalcdTestServer
@@ -12,6 +13,8 @@ public:
     ~CalcdTestServer();
     bool isRunning() const { return process.state() == QProcess::Running && ready; }
     quint16 port() const { return listenPort; }
+    // Everything the server has written to its log (its error channel) so far.
+    QString log() const;
 
     // Sends a request on a new connection and returns everything up to the server's close.
     QByteArray ask(const QByteArray &request, int timeoutMs = 60000) const;
@@ -27,6 +30,7 @@ public:
     static QByteArray fileBytes(const QString &path);
 
 private:
+    QTemporaryDir logDir;
     QProcess process;
     quint16 listenPort = 0;
     bool ready = false;

@@ -1,5 +1,6 @@
 // The server as a program: transport, strict headers, limits, and staying up under bad input.
 #include "calcdtestserver.h"
+#include "grblcheck.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,6 +32,8 @@ private slots:
     void helpListsEveryOption();
     void badRequestsAnswerEmpty_data();
     void badRequestsAnswerEmpty();
+    void hostileDesignsAnswerOrSayWhy_data();
+    void hostileDesignsAnswerOrSayWhy();
     void oversizedRequestIsDropped();
     void silentClientIsDroppedWhileOthersAreServed();
     void thousandConnectionsAtOnce();
@@ -111,6 +114,44 @@ void TestCalcdServer::badRequestsAnswerEmpty()
     QFETCH(QByteArray, request);
     QCOMPARE(shared->ask(request), QByteArray());
     expectStillServing(*shared);
+}
+
+void TestCalcdServer::hostileDesignsAnswerOrSayWhy_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    const auto layout = [](const QString &path) {
+        return CalcdTestServer::pcbRequest(QStringLiteral("Layout"), 0, CalcdTestServer::fileText(examples + path));
+    };
+    const auto drill = [](const QString &text) { return CalcdTestServer::pcbRequest(QStringLiteral("Drill"), 2, text); };
+    QTest::newRow("macros with rotation") << layout(QStringLiteral("am-test/am-test.gbx"));
+    QTest::newRow("clear polarity") << layout(QStringLiteral("polarity/6_vbat.gbr"));
+    QTest::newRow("step and repeat") << layout(QStringLiteral("dan/top_sr.gbx"));
+    QTest::newRow("Excellon with only a header")
+        << drill(CalcdTestServer::fileText(examples + QStringLiteral("numpres/numpres.pcb.output_unplated-drill.grb")));
+    QTest::newRow("arcs in a drill route")
+        << drill(QStringLiteral("M48\nMETRIC,TZ\nT1C1.0\n%\nT1\nG00X10000Y10000\nM15\nG02X20000Y10000A5000\n"
+                                "G03X10000Y10000I-5000J0\nG03X12000Y10000A0\nM16\nM30\n"));
+    QTest::newRow("drill file 10 m across")
+        << drill(QStringLiteral("M48\nMETRIC,TZ\nT1C1.0\n%\nT1\nX10000000Y0\nX0Y10000000\nM30\n"));
+    QTest::newRow("layout 10 m across")
+        << CalcdTestServer::pcbRequest(QStringLiteral("Layout"), 1.6,
+                                       QStringLiteral("%FSLAX24Y24*%\n%MOIN*%\n%ADD10C,0.0100*%\nD10*\nX0Y0D02*\n"
+                                                      "X3937000Y0D01*\nX0Y100D02*\nX100Y100D01*\nM02*\n"));
+    QTest::newRow("tool without a diameter") << drill(QStringLiteral("M48\nINCH,TZ\nT1C0.035\n%\nT1\nX10000Y10000\nT2\nX20000Y10000\nM30\n"));
+}
+
+void TestCalcdServer::hostileDesignsAnswerOrSayWhy()
+{
+    QFETCH(QByteArray, request);
+    const CalcdTestServer server;
+    const QByteArray answer = server.ask(request);
+    if (answer.isEmpty()) {
+        QTRY_VERIFY2(server.log().contains(QLatin1String("korvex-calcd: ")), "an empty answer without a reason in the log");
+    } else {
+        const QStringList problems = answerProblems(QString::fromUtf8(answer));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    }
+    expectStillServing(server);
 }
 
 void TestCalcdServer::oversizedRequestIsDropped()
