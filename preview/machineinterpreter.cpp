@@ -21,7 +21,7 @@ double length(const ToolMotion &motion)
     const ToolMotion::Point &a = motion.start;
     const ToolMotion::Point &b = motion.end;
     if (motion.kind != ToolMotion::Kind::Arc)
-        return std::sqrt((b[0] - a[0]) * (b[0] - a[0]) + (b[1] - a[1]) * (b[1] - a[1]) + (b[2] - a[2]) * (b[2] - a[2]));
+        return std::hypot(b[0] - a[0], b[1] - a[1], b[2] - a[2]);
     const int axis = motion.linearAxis();
     return std::hypot(motion.radius * motion.sweep, b[axis] - a[axis]);
 }
@@ -31,11 +31,14 @@ bool given(int axisWords, int axis)
     return axisWords & (1 << axis);
 }
 
-// Program flow, spindle and coolant; M6 and the like GRBL refuses.
+// Program flow (M0, M1, M2, M30), spindle (M3-M5) and coolant (M7-M9), in tenths; M6 and the like
+// GRBL refuses.
 bool supportedMCode(int code)
 {
     switch (code) {
-    case 0: case 10: case 20: case 300: case 30: case 40: case 50: case 70: case 80: case 90:
+    case 0: case 10: case 20: case 300:
+    case 30: case 40: case 50:
+    case 70: case 80: case 90:
         return true;
     default:
         return false;

@@ -9,14 +9,14 @@ class MachineBlock;
 // coordinates, G54-G59 with the offsets the program sets by G10 L2/L20 (zero otherwise: the
 // machine's stored offsets are unknown here), G43.1 tool length, G17/G18/G19 arc planes with helical
 // arcs, R-form arcs and full circles, G28/G30 with their stored positions (machine zero until the
-// program stores one by G28.1/G30.1), and every G word of a line. A line the machine would refuse
-// changes nothing: an unreadable line, a G or M word GRBL does not know (G64, M6), a feed motion
-// without a feed rate, coordinates without a motion, an arc whose radius does not fit its end.
+// program stores one by G28.1/G30.1), G38.x probing up to its target, and every G word of a line.
+// A line the machine would refuse changes nothing: an unreadable line, a G or M word GRBL does not
+// know (G64, M6), a feed motion without a feed rate, coordinates without a motion, an arc whose
+// radius does not fit its end.
 class MachineInterpreter : public ToolpathInterpreter
 {
 public:
     void interpret(const GcodeLine &line, ToolMotion::Sink &sink) override;
-    const ToolMotion::Point &position() const { return m_position; }
 
 private:
     enum class Motion { Rapid, Feed, Clockwise, CounterClockwise, Probe, None };
