@@ -129,9 +129,14 @@ void Mode_STL::placeDrawing()
 void Mode_STL::calculateFile(QString Filename, QString filecontent, float materialthikness, float cutting_depth,
                              QString material, float mill_diameter, bool infillChosen, bool cut)
 {
+    const int materialIndex = ui->comboBox_Material->findText(material);
+    if (materialIndex >= 0)
+        ui->comboBox_Material->setCurrentIndex(materialIndex);
+    else
+        ui->comboBox_Material->setCurrentText(material);
+    refillDiameters();
     ui->comboBox_diameter->setCurrentText(number(mill_diameter));
     ui->comboBox_cutting_depth->setCurrentText(number(cutting_depth));
-    ui->comboBox_Material->setCurrentText(material);
     ui->infill_box->setChecked(infillChosen);
     contour = !cut;
     infill = infillChosen;

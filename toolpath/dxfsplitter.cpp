@@ -69,15 +69,12 @@ void DXFSplitter::run()
         return;
     ClipperLib::PolyTree area;
     region(&area);
-    paths.clear();
     if (mode == Pocket)
         offsetInward(area);
     if (mode == Cut)
         offsetOutward(area);
     if (refusal.isEmpty())
         emitProgram();
-    else
-        paths.clear();
 }
 
 void DXFSplitter::splitShapes()

@@ -2,11 +2,15 @@
 
 #include "toolpath/gcodeline.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr float fullTurn = 6.28318530717958647692f;
+// An arc of a radius beyond any drawing (kilometres) is traced in no more chords than this; its
+// points still show where it goes.
+constexpr float maxChords = 100000.0f;
 
 enum Motion { Rapid = 0, Line = 1, Clockwise = 2, CounterClockwise = 3 };
 
@@ -104,7 +108,7 @@ void GcodePathTracer::arcTo(const GcodeLine &line, const Point &end, bool clockw
         sweep = clockwise ? -fullTurn : fullTurn;
     const int n = std::isfinite(sweep) && std::isfinite(c.radius) ? static_cast<int>(10.0f * std::fabs(sweep)) : 0;
     if (n > 0) {
-        const float step = sweep / (float(n) * (c.radius / 10.0f + 1.0f));
+        const float step = sweep / std::min(float(n) * (c.radius / 10.0f + 1.0f), maxChords);
         for (int k = 0; clockwise ? sweep <= float(k + 1) * step : float(k + 1) * step <= sweep; ++k) {
             const float angle = startAngle + float(k) * step;
             append({c.x + c.radius * std::cos(angle), c.y + c.radius * std::sin(angle), m_position.z});

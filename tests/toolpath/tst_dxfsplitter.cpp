@@ -360,6 +360,9 @@ void TestDxfSplitter::badInputIsRefusedOrHarmless_data()
                                                  QStringLiteral("G1 X20 Y20")} << endLine)
                                  << 0.25f << 1.0f << 1 << QString() << 1;
     QTest::newRow("zero area") << (polygonShape({{0, 0}, {20, 0}, {0, 0}}) << endLine) << 0.25f << 1.0f << 0 << QString() << 0;
+    QTest::newRow("arc of a huge radius") << (QStringList{shapeLine, QStringLiteral("G0 X0 Y0"), QStringLiteral("G3 X-2000000 Y0 I-1000000 J0"),
+                                                          QStringLiteral("G1 X0 Y10")} << endLine)
+                                          << 0.25f << 1.0f << 0 << QStringLiteral("The drawing reaches beyond 10000 mm; check its units.") << 0;
     QTest::newRow("garbage") << QStringList{shapeLine, QStringLiteral("G2"), QStringLiteral("G3 R0 X"), QStringLiteral("XYZ"), QStringLiteral("G1 X1e30"), endLine}
                              << 0.25f << 1.0f << 0 << QStringLiteral("The drawing reaches beyond 10000 mm; check its units.") << 0;
 }
