@@ -153,6 +153,9 @@ void PcbJob::addToolProbe()
 }
 
 // The new tool touching the probe gets the Z that puts Z 0 on the board surface at the first grid point.
+// GRBL stops a probing move only after decelerating from the touch: at F100 the tool ends up to a tenth
+// of a millimetre below it, and Z set there would cut that much too deep. So the tool then rises slowly
+// until it leaves the probe, which stops it within a micrometre of the touch, and Z is set there.
 void PcbJob::addReReference()
 {
     addPreamble();
@@ -160,6 +163,7 @@ void PcbJob::addReReference()
             + number(m_settings.tableProbe.y()) + QLatin1Char('\n'));
     addLine(QStringLiteral("M5\n"));
     addLine(QStringLiteral("G38.2 Z-65 F100\n"));
+    addLine(QStringLiteral("G38.4 Z0 F5\n"));
     addLine(QStringLiteral("G92  Z") + shortNumber(m_toolProbePoint.z() - m_grid->firstPoint().z()) + QLatin1Char('\n'));
     addLine(QStringLiteral("G0 Z40\n"));
     moveToFirstPoint();

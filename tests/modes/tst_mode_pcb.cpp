@@ -38,11 +38,12 @@ QStringList slice(const QStringList &lines, const QString &from, int count, int 
     return at < 0 ? QStringList() : lines.mid(at, count);
 }
 
-// A new tool's length on the table's probe; a flat surface at machine Z -20 gives it the offset 0.
-// Then the first grid point (the lower left corner of all layers) gets its design coordinates.
+// A new tool's length on the table's probe, where it is set once the tool has slowly left the probe
+// again; a flat surface at machine Z -20 gives it the offset 0. Then the first grid point (the lower
+// left corner of all layers) gets its design coordinates.
 QStringList reReference(const QString &x, const QString &y)
 {
-    return {"G38.2 Z-65 F100", "G92  Z0", "G0 Z40", "G0 X" + x + " Y" + y, "G92  X" + x + " Y" + y};
+    return {"G38.2 Z-65 F100", "G38.4 Z0 F5", "G92  Z0", "G0 Z40", "G0 X" + x + " Y" + y, "G92  X" + x + " Y" + y};
 }
 } // namespace
 
@@ -207,7 +208,7 @@ void TstModePcb::topDrillAndOutline()
     QCOMPARE(lines.count(QStringLiteral("M0")), 4);
     QCOMPARE(lines.count(QStringLiteral("G38.2 Z-65 F100")), 4);
     for (int change = 1; change <= 3; ++change)
-        QCOMPARE(slice(lines, QStringLiteral("G38.2 Z-65 F100"), 5, change), reReference("0.000000", "0.000000"));
+        QCOMPARE(slice(lines, QStringLiteral("G38.2 Z-65 F100"), 6, change), reReference("0.000000", "0.000000"));
     const int lastEngraving = lines.indexOf(QStringLiteral("G1 X21.000000 Y12.000000 Z-0.100000"));
     const int firstHole = lines.indexOf(QStringLiteral("G1 X5.000000 Y5.000000 Z-2.000000 F300.000000"));
     const int secondHole = lines.indexOf(QStringLiteral("G1 X15.000000 Y10.000000 Z-2.000000 F300.000000"));
@@ -278,7 +279,7 @@ void TstModePcb::drillChangeOnLastLine()
     QVERIFY(page);
     QVERIFY(page->run(60000));
     QCOMPARE(page->prompts.last(), PcbPage::Prompt("(MSG, Change tool bit to drill size 3 mm)", 2));
-    QCOMPARE(page->lines().mid(page->lines().size() - 5), reReference("5.000000", "5.000000"));
+    QCOMPARE(page->lines().mid(page->lines().size() - 6), reReference("5.000000", "5.000000"));
 }
 
 // Play while the door was seen open only asks about the door; the report of a closed door starts the job.
