@@ -42,18 +42,27 @@ bool readNumber(const QString &text, int *at, double *number)
 
 MachineBlock::MachineBlock(const GcodeLine &line)
 {
-    if (line.isPlain())
-        copyPlain(line);
-    else
+    if (!line.isPlain()) {
         read(line.text());
+        return;
+    }
+    m_plain = &line;
+    if (line.has(QLatin1Char('G')))
+        m_gCodes.append(code(line.value(QLatin1Char('G'))));
+    if (line.has(QLatin1Char('M')))
+        m_mCodes.append(code(line.value(QLatin1Char('M'))));
 }
 
-void MachineBlock::copyPlain(const GcodeLine &line)
+bool MachineBlock::has(char letter) const
 {
-    for (const char letter : {'F', 'G', 'I', 'J', 'K', 'M', 'N', 'P', 'R', 'X', 'Y', 'Z'}) {
-        if (line.has(QLatin1Char(letter)))
-            add(letter, line.value(QLatin1Char(letter)));
-    }
+    return m_plain ? m_plain->has(QLatin1Char(letter)) : (m_present & bit(letter));
+}
+
+double MachineBlock::value(char letter) const
+{
+    if (m_plain)
+        return m_plain->value(QLatin1Char(letter));
+    return has(letter) ? m_values[letter - 'A'] : 0.0;
 }
 
 // Blanks are dropped and letters upper-cased before the words are read, as GRBL's serial layer does.
@@ -82,12 +91,17 @@ void MachineBlock::read(const QString &text)
 void MachineBlock::add(char letter, double number)
 {
     if (letter == 'G' || letter == 'M') {
-        // A number too large for any command stays unknown.
-        const double tenths = number * 10.0;
-        (letter == 'G' ? m_gCodes : m_mCodes).append(std::fabs(tenths) < 1e7 ? int(std::lround(tenths)) : -1);
+        (letter == 'G' ? m_gCodes : m_mCodes).append(code(number));
     } else {
         m_valid = m_valid && !has(letter);
         m_values[letter - 'A'] = number;
     }
     m_present |= bit(letter);
+}
+
+// In tenths; a number too large for any command stays unknown.
+int MachineBlock::code(double number)
+{
+    const double tenths = number * 10.0;
+    return std::fabs(tenths) < 1e7 ? int(std::lround(tenths)) : -1;
 }

@@ -15,21 +15,23 @@ public:
     // G and M words in tenths: G38.2 is 382, G92.1 is 921, M3 is 30.
     using Codes = QVarLengthArray<int, 8>;
 
+    // A plain line is read through the parsed line itself, which must outlive the block.
     explicit MachineBlock(const GcodeLine &line);
 
     bool isValid() const { return m_valid; }
-    bool has(char letter) const { return m_present & bit(letter); }
-    double value(char letter) const { return m_values[letter - 'A']; }
+    bool has(char letter) const;
+    double value(char letter) const;        // 0 when absent
     const Codes &gCodes() const { return m_gCodes; }
     const Codes &mCodes() const { return m_mCodes; }
 
 private:
     static quint32 bit(char letter) { return 1u << (letter - 'A'); }
-    void copyPlain(const GcodeLine &line);
     void read(const QString &text);
     void add(char letter, double number);
+    static int code(double number);
 
-    double m_values[26] = {};
+    const GcodeLine *m_plain = nullptr;
+    double m_values[26];                    // set where m_present has the letter's bit
     quint32 m_present = 0;
     Codes m_gCodes;
     Codes m_mCodes;

@@ -117,6 +117,20 @@ float convertOtherNumber(const QChar *begin, const QChar *end)
 
 } // namespace
 
+inline void GcodeLine::store(QChar key, float number, bool plain)
+{
+    int slot = addressSlot(key);
+    if (slot < 0) {
+        slot = OtherSlot;
+        m_otherLetter = key;
+    }
+    // A second G word is how GRBL reads several modal commands; any other repeated letter it refuses.
+    const quint16 bit = quint16(1u << slot);
+    const bool stillPlain = plain && slot != OtherSlot && !(m_present & bit);
+    m_values[slot] = number;
+    m_present |= stillPlain ? bit : quint16(bit | NotPlain);
+}
+
 GcodeLine::GcodeLine(const QString &text)
     : m_text(text)
 {
@@ -128,20 +142,6 @@ GcodeLine::GcodeLine(const QString &text)
         store(word.first(), plain ? number : convertOtherNumber(begin, end), plain);
         return true;
     });
-}
-
-void GcodeLine::store(QChar key, float number, bool plain)
-{
-    int slot = addressSlot(key);
-    if (slot < 0) {
-        slot = OtherSlot;
-        m_otherLetter = key;
-    }
-    // A second G word is how GRBL reads several modal commands; any other repeated letter it refuses.
-    if (!plain || slot == OtherSlot || (m_present & (1u << slot)))
-        m_present |= NotPlain;
-    m_values[slot] = number;
-    m_present |= quint16(1u << slot);
 }
 
 QString GcodeLine::command() const
