@@ -31,7 +31,7 @@ Mode_PCB::Mode_PCB(QWidget *parent)
     , lastDirectory(QDir::rootPath())
 {
     ui->setupUi(this);
-    m_views = {{
+    layerViews = {{
         {ui->button_top_layout, ui->progressBar_Top, ui->QW_TopLayout, ui->Label_TopLayout, ui->remove_layout_button,
          QT_TR_NOOP("Open Top Layout"), QStringLiteral("Top: "), QStringLiteral("PCB TOP LAYOUT "),
          QStringLiteral("Top layout"), TcpSender::PcbLayout, GcodeRender::TopLayoutTarget},
@@ -48,7 +48,7 @@ Mode_PCB::Mode_PCB(QWidget *parent)
     }};
     ProbeMessage::registerPcbMode(this);
     PCBSerialMessage::registerPcbMode(this);
-    for (const LayerView &view : m_views)
+    for (const LayerView &view : layerViews)
         view.bar->setStyleSheet(idleStyle);
     Maschine::instance()->setPcbMode(this);
 }
@@ -100,7 +100,7 @@ void Mode_PCB::on_button_outline_clicked()
 
 void Mode_PCB::chooseDesignFile(PcbJob::Layer layer)
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr(m_views[layer].dialogTitle), lastDirectory.path(),
+    const QString path = QFileDialog::getOpenFileName(this, tr(layerViews[layer].dialogTitle), lastDirectory.path(),
                                                       QStringLiteral("All files (*.*)"));
     loadDesignFile(layer, path);
 }
@@ -116,7 +116,7 @@ void Mode_PCB::loadDesignFile(PcbJob::Layer layer, const QString &path)
     runInBackground([&] { error = FileReaderAsync::readText(path, &text); });
     if (!error.isEmpty())
         return;
-    const LayerView &view = m_views[layer];
+    const LayerView &view = layerViews[layer];
     showFileState(FileState::Calculating, view.bar, view.frame, view.label);
     const float thickness = pcbSettings ? pcbSettings->getPCBHeight() : 0.0f;
     if (tcpSender)
@@ -148,19 +148,19 @@ void Mode_PCB::tcpBotLayout(QString layout)
 // board must not be milled with the old one. A running job keeps the layers it started with.
 void Mode_PCB::receiveAnswer(PcbJob::Layer layer, const QString &answer)
 {
-    const LayerView &view = m_views[layer];
+    const LayerView &view = layerViews[layer];
     PcbProgram program;
     if (!answer.isEmpty())
         runInBackground([&] { program = PcbProgram::fromAnswer(answer); });
     if (answer.isEmpty() || !program.error().isEmpty()) {
         if (!program.error().isEmpty())
             InfoDialog::instance()->appendInfo(view.name + QStringLiteral(": ") + program.error() + QLatin1Char('\n'));
-        m_layers[layer] = PcbProgram();
+        layers[layer] = PcbProgram();
         clearDrawing(layer);
         showFileState(FileState::NoResult, view.bar, view.frame, view.label);
         return;
     }
-    m_layers[layer] = program;
+    layers[layer] = program;
     showFileState(FileState::Done, view.bar, view.frame, view.label);
     // The bottom side is drawn as the server answered it: the preview turns it over within its own
     // range, which shows its copper where it ends up under the top side.
@@ -193,8 +193,8 @@ void Mode_PCB::on_remove_outline_button_clicked()
 
 void Mode_PCB::removeLayer(PcbJob::Layer layer)
 {
-    const LayerView &view = m_views[layer];
-    m_layers[layer] = PcbProgram();
+    const LayerView &view = layerViews[layer];
+    layers[layer] = PcbProgram();
     clearDrawing(layer);
     view.file->setText(view.removedText);
     showFileState(FileState::Idle, view.bar, view.frame, view.label);
@@ -204,19 +204,19 @@ void Mode_PCB::clearDrawing(PcbJob::Layer layer)
 {
     if (!render)
         return;
-    PcbRenderHelper *layers = render->pcbLayers();
+    PcbRenderHelper *drawings = render->pcbLayers();
     switch (layer) {
     case PcbJob::Top:
-        layers->clearTop();
+        drawings->clearTop();
         break;
     case PcbJob::Bottom:
-        layers->clearBottom();
+        drawings->clearBottom();
         break;
     case PcbJob::Drill:
-        layers->clearDrill();
+        drawings->clearDrill();
         break;
     default:
-        layers->clearOutline();
+        drawings->clearOutline();
         break;
     }
 }
@@ -253,24 +253,24 @@ std::shared_ptr<PcbJob> Mode_PCB::newJob()
     // The board's place on the table comes from the drawings' translation (scene x, height, -y).
     const QVector3D t = render ? render->pcbLayers()->boardTranslation() : QVector3D();
     const QVector3D origin(tableZero.x() + t.x(), tableZero.y() - t.z(), tableZero.z());
-    return std::make_shared<PcbJob>(m_layers, settings, origin, this);
+    return std::make_shared<PcbJob>(layers, settings, origin, this);
 }
 
 // One pass: the first of a job when it is not started, else the top pass of a two-sided board.
 bool Mode_PCB::get_gcode()
 {
     jobMessages.clear();
-    ++m_pass;
-    if (!started || !m_job)
-        m_job = newJob();
-    if (m_job->isEmpty())
+    ++passNumber;
+    if (!started || !job)
+        job = newJob();
+    if (job->isEmpty())
         return false;
-    jobMessages = m_job->startPass();
-    const QList<SerialMessage *> probing = m_job->probing();
-    const quint64 pass = m_pass;
+    jobMessages = job->startPass();
+    const QList<SerialMessage *> probing = job->probing();
+    const quint64 pass = passNumber;
     connect(static_cast<SignallingMessage *>(probing.last()), &SignallingMessage::answered, this,
             [this, pass] { scanEnded(pass); }, Qt::QueuedConnection);
-    m_scanReported = false;
+    scanReported = false;
     if (render)
         render->heightMap()->clear();
     ui->label_surface->hide();
@@ -306,37 +306,37 @@ void Mode_PCB::dropPending()
 // The last probe's answer, delivered after the reader's call has returned.
 void Mode_PCB::scanComplete(QString s_type)
 {
-    m_scanReported = true;
-    composeStages(s_type, m_pass);
+    scanReported = true;
+    composeStages(s_type, passNumber);
 }
 
 // The line after the scan was answered. A scan that never reported its end (the last probe's answer
 // carried no height) stops the job here instead of leaving it waiting.
 void Mode_PCB::scanEnded(quint64 pass)
 {
-    if (started && pass == m_pass && !m_scanReported)
-        abortJob(m_job->missingMeasurement());
+    if (started && pass == passNumber && !scanReported)
+        abortJob(job->missingMeasurement());
 }
 
 void Mode_PCB::composeStages(const QString &side, quint64 pass)
 {
-    if (!started || pass != m_pass)
+    if (!started || pass != passNumber)
         return;
     showSurface();
-    const QString missing = m_job->missingMeasurement();
+    const QString missing = job->missingMeasurement();
     if (!missing.isEmpty()) {
         abortJob(missing);
         return;
     }
     QList<SerialMessage *> stages;
     QThread *const window = thread();
-    const std::shared_ptr<PcbJob> job = m_job;
-    runInBackground([&stages, job, side, window] {
-        stages = job->stages(side);
+    const std::shared_ptr<PcbJob> running = job;
+    runInBackground([&stages, running, side, window] {
+        stages = running->stages(side);
         for (SerialMessage *message : qAsConst(stages))
             message->moveToThread(window);
     });
-    if (!started || pass != m_pass) {
+    if (!started || pass != passNumber) {
         qDeleteAll(stages);
         return;
     }
@@ -350,7 +350,7 @@ void Mode_PCB::composeStages(const QString &side, quint64 pass)
 
 void Mode_PCB::showSurface()
 {
-    const ProbeGrid *grid = m_job->grid();
+    const ProbeGrid *grid = job->grid();
     QVector<QVector3D> points;
     points.reserve(grid->pointCount());
     for (int column = 0; column < grid->columns(); ++column) {
@@ -372,8 +372,8 @@ void Mode_PCB::complete()
 {
     if (!started)
         return;
-    if (m_job->side() == QLatin1String("bot") && m_job->hasTopSide()) {
-        m_job->finishBottomPass();
+    if (job->side() == QLatin1String("bot") && job->hasTopSide()) {
+        job->finishBottomPass();
         Q_EMIT startTop();
         return;
     }
@@ -406,14 +406,14 @@ void Mode_PCB::endJob()
 
 void Mode_PCB::reset()
 {
-    ++m_pass;
+    ++passNumber;
     dropPending();
     endJob();
 }
 
 void Mode_PCB::setLayerButtonsEnabled(bool enabled)
 {
-    for (const LayerView &view : m_views) {
+    for (const LayerView &view : layerViews) {
         view.file->setEnabled(enabled);
         view.remove->setEnabled(enabled);
     }

@@ -38,9 +38,7 @@ public:
     // Reads a design file of a layer and sends it to the calculation server, as its file button does
     // once the user has chosen the file.
     void loadDesignFile(PcbJob::Layer layer, const QString &path);
-    const PcbProgram &layer(PcbJob::Layer layer) const { return m_layers[layer]; }
-    // The running or last job; null before the first.
-    const PcbJob *job() const { return m_job.get(); }
+    const PcbProgram &layer(PcbJob::Layer layer) const { return layers[layer]; }
 
 Q_SIGNALS:
     void startTop();
@@ -109,13 +107,13 @@ private:
     QList<SerialMessage *> jobMessages;
     // Made by the mode and not yet handed over; handed over a share at a time so the window stays responsive.
     QList<SerialMessage *> pendingMessages;
-    std::array<LayerView, PcbJob::LayerCount> m_views;
-    PcbJob::Layers m_layers;
+    std::array<LayerView, PcbJob::LayerCount> layerViews;
+    PcbJob::Layers layers;
     // Shared with the composing worker, so a job replaced meanwhile stays alive until it is done.
-    std::shared_ptr<PcbJob> m_job;
+    std::shared_ptr<PcbJob> job;
     QDir lastDirectory;
     Pcb_Settings *pcbSettings = nullptr;
     // Counts passes and resets: work that finishes after its pass was left behind is dropped.
-    quint64 m_pass = 0;
-    bool m_scanReported = false;
+    quint64 passNumber = 0;
+    bool scanReported = false;
 };

@@ -8,13 +8,11 @@
 #include <QVector3D>
 
 #include <array>
-#include <functional>
 #include <memory>
 
 class Mode_PCB;
 class ProbeGrid;
 class SerialMessage;
-class SurfaceFollower;
 class TurnOutline;
 
 // What a PCB job takes from the settings, read once when it starts.
@@ -55,7 +53,6 @@ public:
     QString side() const;
     bool hasTopSide() const;
     void finishBottomPass() { m_bottomDone = true; }
-    bool isBottomDone() const { return m_bottomDone; }
 
     // A new grid and frame for the pass; the tool change to the engraving bit, the pause, the tool probe.
     QList<SerialMessage *> startPass();
@@ -66,7 +63,6 @@ public:
     QList<SerialMessage *> stages(const QString &side);
 
     const ProbeGrid *grid() const { return m_grid.get(); }
-    const TurnOutline *frame() const { return m_frame.get(); }
 
 private:
     void addLine(const QString &text);

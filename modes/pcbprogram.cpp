@@ -84,7 +84,9 @@ QString PcbProgram::machineText(const QString &line)
 bool PcbProgram::readLine(const QString &text, int number)
 {
     const QString machine = machineText(text);
-    GcodeLine line(text);
+    // What the controller gets is parsed (a ";" comment is no part of it); a line that is all comment
+    // keeps its text, which may be a tool change to show.
+    GcodeLine line(machine.isEmpty() ? text : machine);
     if (machine.size() > longestLine || !isPlainGcode(machine) || !withinReach(line)) {
         m_error = QStringLiteral("Line %1 is no G-code the machine can take: %2").arg(number).arg(text.left(80));
         return false;

@@ -30,8 +30,6 @@ public:
 
     int columns() const { return m_columns; }
     int rows() const { return m_rows; }
-    float stepX() const { return m_stepX; }
-    float stepY() const { return m_stepY; }
     // Index in probing order (serpentine: even columns upward, odd columns downward); the column
     // and row are clamped to the grid.
     int pointIndex(int column, int row) const;

@@ -23,7 +23,6 @@ bool hasAxis(const GcodeLine &line)
     return line.has(QLatin1Char('X')) || line.has(QLatin1Char('Y')) || line.has(QLatin1Char('Z'));
 }
 
-// The text with the number of its X word replaced.
 // The spindle's state after the M words of a line, or `before` when they do not change it. (Read from
 // the text: the line parser takes an S word for part of the M word before it.)
 bool spindleAfter(const QString &text, bool before)
@@ -40,6 +39,7 @@ bool spindleAfter(const QString &text, bool before)
     return on;
 }
 
+// The text with the number of its X word replaced.
 QString withX(const QString &text, float x)
 {
     const int letter = text.indexOf(QLatin1Char('X'), 0, Qt::CaseInsensitive);
@@ -60,13 +60,6 @@ SurfaceFollower::SurfaceFollower(const ProbeGrid &grid, Sink sink, float xShift)
     , m_sink(std::move(sink))
     , m_xShift(xShift)
 {
-}
-
-void SurfaceFollower::restart()
-{
-    m_lastPoint = QVector3D();
-    m_motion = Motion::None;
-    m_spindleOn = false;
 }
 
 void SurfaceFollower::rewrite(const GcodeLine &line, const QString &feedSuffix)
@@ -114,6 +107,9 @@ void SurfaceFollower::writeFeedMove(const QVector3D &to, const QString &feedSuff
     m_lastPoint = to;
     m_cuts.clear();
     m_grid.cellCrossings(from.x(), from.y(), to.x(), to.y(), &m_cuts);
+    // A border at either end of the move cuts nothing off: the move's own end stays its last piece's end.
+    m_cuts.erase(std::remove_if(m_cuts.begin(), m_cuts.end(), [](double cut) { return cut <= sameCut || cut >= 1.0 - sameCut; }),
+                 m_cuts.end());
     std::sort(m_cuts.begin(), m_cuts.end());
     m_cuts.append(1.0);
     const double length = std::hypot(double(to.x()) - from.x(), double(to.y()) - from.y());

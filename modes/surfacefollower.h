@@ -24,11 +24,10 @@ public:
 
     using Sink = std::function<void(const QString &line)>;
 
-    // xShift moves the whole program along X (the turned-over bottom side).
+    // Starts at (0, 0, 0) with no motion and the spindle off, as a stage does. xShift moves the whole
+    // program along X (the turned-over bottom side).
     SurfaceFollower(const ProbeGrid &grid, Sink sink, float xShift = 0.0f);
 
-    // A new stage: position (0, 0, 0), no motion, spindle off.
-    void restart();
     // A tool change stopped the spindle.
     void spindleStopped() { m_spindleOn = false; }
     // Writes one program line; compensated feed moves end with feedSuffix before the line end.
