@@ -1,5 +1,6 @@
 #include "tools/grblsim/arcpath.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -25,7 +26,8 @@ ArcPath::ArcPath(const Axes &start, const Axes &target, const Axes &centreOffset
     sweep = travel;
 
     const float r = float(radius), tol = float(tolerance);
-    const int segments = int(std::floor(std::fabs(0.5f * travel * r) / std::sqrt(tol * (2 * r - tol))));
+    const float count = std::floor(std::fabs(0.5f * travel * r) / std::sqrt(tol * (2 * r - tol)));
+    const int segments = count > 0.0f ? int(std::min(count, 65535.0f)) : 0;    // GRBL counts them in 16 bits
     if (segments > 0) {
         const float theta = travel / float(segments);
         const float linearStep = float(target[linearAxis] - start[linearAxis]) / float(segments);

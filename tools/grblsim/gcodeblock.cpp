@@ -1,5 +1,6 @@
 #include "tools/grblsim/gcodeblock.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -22,6 +23,12 @@ constexpr double MmPerInch = 25.4;
 constexpr int ZAxis = 2;
 
 constexpr unsigned bit(int n) { return 1u << n; }
+
+// The controller keeps the whole part of a command number or integer word in a byte.
+quint8 lowByte(float value)
+{
+    return quint8(qint64(std::trunc(std::clamp(value, -1e9f, 1e9f))) & 0xff);
+}
 
 bool readFloat(const QString &line, int *pos, float *value)
 {
@@ -159,9 +166,9 @@ int Parser::importWords(const QString &line, int pos)
         float value = 0.0f;
         if (!readFloat(line, &pos, &value))
             return BadNumberFormat;
-        // The controller keeps the whole part in a byte and the rest in hundredths.
-        const quint8 number = quint8(qint64(std::trunc(value)) & 0xff);
-        const int mantissa = int(std::lround(100.0f * (value - float(number)))) & 0xffff;
+        // The rest goes into hundredths, so G38.2 is 38 and 20.
+        const quint8 number = lowByte(value);
+        const int mantissa = int(std::lround(100.0f * (std::clamp(value, -1e9f, 1e9f) - float(number)))) & 0xffff;
         int status = Ok;
         if (letter == QLatin1Char('G'))
             status = importG(number, mantissa);
@@ -307,7 +314,7 @@ int Parser::importValue(char letter, float value)
         b.offsets[letter - 'I'] = value;
         offsetWords |= bit(letter - 'I');
         break;
-    case 'L': word = WordL; l = int(quint8(qint64(std::trunc(value)) & 0xff)); break;
+    case 'L': word = WordL; l = lowByte(value); break;
     case 'N': word = WordN; lineNumber = std::trunc(value); break;
     case 'P': word = WordP; b.p = value; break;
     case 'R': word = WordR; b.radius = value; break;
@@ -316,7 +323,7 @@ int Parser::importValue(char letter, float value)
         word = WordT;
         if (value > MaxToolNumber)
             return MaxValueExceeded;
-        b.tool = int(quint8(qint64(std::trunc(value)) & 0xff));
+        b.tool = lowByte(value);
         break;
     case 'X': case 'Y': case 'Z':
         word = WordX + (letter - 'X');
@@ -372,7 +379,7 @@ int Parser::checkNonModal()
             return NoAxisWords;
         if (!hasWord(WordP) && !hasWord(WordL))
             return ValueWordMissing;
-        const int select = int(std::trunc(b.p));
+        const int select = int(std::min(b.p, 1e9));
         if (select > 6)
             return 29;                  // unsupported coordinate system
         if (l != 20 && (l != 2 || hasWord(WordR)))

@@ -1,5 +1,6 @@
 #include "tools/grblsim/grblsettings.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -67,7 +68,7 @@ int GrblSettings::write(int number, double value)
         return NegativeValue;
     if (!m_values.contains(number))
         return InvalidStatement;
-    const int byteValue = int(std::trunc(value)) & 0xff;
+    const int byteValue = int(std::min(value, 1e9)) & 0xff;
     if (number == 0 && byteValue < 3)
         return SettingStepPulseMin;
     if (number == 20 && byteValue != 0 && !homingEnabled())

@@ -42,6 +42,12 @@ bool MotionLog::open(const QString &path, QString *error)
 // surface with the spindle stopped, and last the received line.
 void MotionLog::addMotion(const SimulatedMotion &motion)
 {
+    QMutexLocker locker(&m_mutex);
+    m_motions << motion;
+    if (motion.cutWithSpindleStopped)
+        ++m_cutsWithSpindleStopped;
+    if (!m_file)
+        return;
     QStringList fields = {QStringLiteral("move"), kindName(motion.kind), axes(motion.start), axes(motion.end),
                           QStringLiteral("F%1").arg(motion.feed, 0, 'f', 1),
                           QStringLiteral("M%1").arg(motion.spindle),
@@ -53,10 +59,6 @@ void MotionLog::addMotion(const SimulatedMotion &motion)
     if (motion.cutWithSpindleStopped)
         fields << QStringLiteral("dry-cut");
     fields << motion.line;
-    QMutexLocker locker(&m_mutex);
-    m_motions << motion;
-    if (motion.cutWithSpindleStopped)
-        ++m_cutsWithSpindleStopped;
     write(fields.join(QLatin1Char('\t')));
 }
 
@@ -65,14 +67,13 @@ void MotionLog::addLine(const AnsweredLine &line)
 {
     QMutexLocker locker(&m_mutex);
     m_lines << line;
-    write(QStringList{QStringLiteral("line"), line.answer, axes(line.position), axes(line.workOffset), line.line}
-              .join(QLatin1Char('\t')));
+    if (m_file)
+        write(QStringList{QStringLiteral("line"), line.answer, axes(line.position), axes(line.workOffset), line.line}
+                  .join(QLatin1Char('\t')));
 }
 
 void MotionLog::write(const QString &text)
 {
-    if (!m_file)
-        return;
     m_file->write(text.toLatin1() + '\n');
     m_file->flush();
 }

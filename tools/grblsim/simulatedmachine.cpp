@@ -11,7 +11,7 @@
 
 namespace {
 enum Status {
-    Ok = 0, InvalidStatement = 3, SettingDisabled = 5, IdleError = 8, SystemGcLock = 9, Overflow = 11,
+    Ok = 0, BadNumberFormat = 2, InvalidStatement = 3, SettingDisabled = 5, IdleError = 8, SystemGcLock = 9, Overflow = 11,
     CheckDoor = 13, TravelExceeded = 15, Deferred = -1,
 };
 enum Alarm { HardLimit = 1, SoftLimit = 2, AbortCycle = 3, ProbeFailInitial = 4, ProbeFailContact = 5, HomingFailReset = 6 };
@@ -89,6 +89,7 @@ SimulatedMachine::SimulatedMachine(const Config &config, MotionLog *log, QObject
     connect(m_delayTimer, &QTimer::timeout, this, &SimulatedMachine::settle);
     connect(m_reportTimer, &QTimer::timeout, this, &SimulatedMachine::settle);
     connect(m_pauseTimer, &QTimer::timeout, this, &SimulatedMachine::endAlarmPause);
+    connect(m_doorTimer, &QTimer::timeout, this, &SimulatedMachine::doorRestored);
     m_settings.writeAll(config.storedSettings);
     m_switches = {ParkedBelowSwitches, ParkedBelowSwitches, ParkedBelowSwitches};
     m_planner.setFinishedHandler([this](const SimulatedMotion &motion) { motionFinished(motion); });
@@ -229,28 +230,40 @@ int SimulatedMachine::executeSystemCommand(const QString &line)
             return IdleError;
         return line.size() > 2 && line.at(2) == QLatin1Char('=') ? executeGcode(line, true) : InvalidStatement;
     }
-    if (QStringLiteral("$GCX").contains(command)) {
-        if (line.size() != 2)
-            return InvalidStatement;
-        if (command == QLatin1Char('G')) {
-            emit answer(parserState());
-            return Ok;
-        }
-        if (command == QLatin1Char('C'))
-            return toggleCheckMode();
-        if (command == QLatin1Char('X'))
-            return unlock();
-        // Printing the settings would starve the step generation, so not while moving.
-        if (m_state == State::Cycle || m_state == State::Hold)
-            return IdleError;
-        for (const QString &entry : m_settings.listing())
-            emit answer(entry);
-        return Ok;
-    }
+    if (QStringLiteral("$GCX").contains(command))
+        return line.size() == 2 ? executeStateCommand(command) : InvalidStatement;
     if (m_state != State::Idle && m_state != State::Alarm)
         return IdleError;
+    return executeIdleCommand(line);
+}
+
+// "$$", "$G", "$C" and "$X", which GRBL takes in any state.
+int SimulatedMachine::executeStateCommand(QChar command)
+{
+    if (command == QLatin1Char('G')) {
+        emit answer(parserState());
+        return Ok;
+    }
+    if (command == QLatin1Char('C'))
+        return toggleCheckMode();
+    if (command == QLatin1Char('X'))
+        return unlock();
+    // Printing the settings would starve the step generation, so not while moving.
+    if (m_state == State::Cycle || m_state == State::Hold)
+        return IdleError;
+    for (const QString &entry : m_settings.listing())
+        emit answer(entry);
+    return Ok;
+}
+
+// The commands for an idle or locked controller: parameters, homing, sleep, build info, restore,
+// startup blocks and settings.
+int SimulatedMachine::executeIdleCommand(const QString &line)
+{
+    const QChar command = line.at(1);
+    const bool bare = line.size() == 2;
     if (command == QLatin1Char('#')) {
-        if (line.size() != 2)
+        if (!bare)
             return InvalidStatement;
         reportParameters();
         return Ok;
@@ -260,12 +273,12 @@ int SimulatedMachine::executeSystemCommand(const QString &line)
             return SettingDisabled;
         if (m_doorOpen)
             return CheckDoor;
-        return line.size() == 2 ? startHoming() : InvalidStatement;
+        return bare ? startHoming() : InvalidStatement;
     }
     if (command == QLatin1Char('S'))
         return line == QLatin1String("$SLP") ? sleep() : InvalidStatement;
     if (command == QLatin1Char('I')) {
-        if (line.size() == 2) {
+        if (bare) {
             emit answer(QStringLiteral("[VER:1.1h.20190830:%1]").arg(m_buildInfo));
             emit answer(QStringLiteral("[OPT:V,%1,128]").arg(MotionPlanner::Capacity));
             return Ok;
@@ -277,7 +290,7 @@ int SimulatedMachine::executeSystemCommand(const QString &line)
     }
     if (command == QLatin1Char('R'))
         return line.size() == 6 && line.startsWith(QLatin1String("$RST=")) ? restoreDefaults(line.at(5)) : InvalidStatement;
-    if (command == QLatin1Char('N') && line.size() == 2) {
+    if (command == QLatin1Char('N') && bare) {
         for (int i = 0; i < 2; ++i)
             emit answer(QStringLiteral("$N%1=%2").arg(i).arg(m_startupLines[i]));
         return Ok;
@@ -294,15 +307,15 @@ int SimulatedMachine::executeSetting(const QString &line)
     int pos = startupLine ? 2 : 1;
     float parameter = 0.0f;
     if (!GcodeBlock::readNumber(line, &pos, &parameter))
-        return 2;                       // bad number format
+        return BadNumberFormat;
     if (pos >= line.size() || line.at(pos) != QLatin1Char('='))
         return InvalidStatement;
     ++pos;
     if (startupLine)
-        return storeStartupLine(int(parameter), line.mid(pos));
+        return parameter >= 0.0f && parameter < 2.0f ? storeStartupLine(int(parameter), line.mid(pos)) : InvalidStatement;
     float value = 0.0f;
     if (!GcodeBlock::readNumber(line, &pos, &value))
-        return 2;
+        return BadNumberFormat;
     if (pos != line.size() || parameter > 255.0f || parameter < 0.0f)
         return InvalidStatement;
     if (const int status = m_settings.write(int(parameter), value))
@@ -313,18 +326,13 @@ int SimulatedMachine::executeSetting(const QString &line)
 // A startup block is run once to prove it valid, then stored.
 int SimulatedMachine::storeStartupLine(int index, const QString &block)
 {
-    if (index < 0 || index > 1)
-        return InvalidStatement;
     auto answerStore = take(m_onFinished);
     m_onFinished = [this, index, block, answerStore](int status) {
         m_onFinished = answerStore;
-        if (status != Ok) {
+        if (status == Ok)
+            writeEeprom([this, index, block] { m_startupLines[index] = block; });
+        else
             finish(status);
-            return;
-        }
-        const int written = writeEeprom([this, index, block] { m_startupLines[index] = block; });
-        if (written != Deferred)
-            finish(written);
     };
     const int status = executeGcode(block);
     if (status != Deferred)
@@ -609,7 +617,6 @@ bool SimulatedMachine::applyNonModal()
     }
 }
 
-// Inverse time (G93) asks for the whole move, arcs included, to take 1/F minutes.
 bool SimulatedMachine::startMotion()
 {
     m_gc.modal.motion = m_block.modal.motion;
@@ -619,35 +626,43 @@ bool SimulatedMachine::startMotion()
     if (motion >= GcodeState::ProbeToward)
         return probe();
     std::deque<Move> moves;
-    if (motion == GcodeState::CwArc || motion == GcodeState::CcwArc) {
-        const ArcPath arc(m_gc.position, m_block.target, m_block.offsets, m_block.radius, m_block.axis0,
-                          m_block.axis1, m_block.linearAxis, m_block.clockwise, m_settings.arcTolerance());
-        Axes from = m_gc.position, centre = m_gc.position;
-        centre[m_block.axis0] += m_block.offsets[m_block.axis0];
-        centre[m_block.axis1] += m_block.offsets[m_block.axis1];
-        for (const Axes &point : arc.points) {
-            Move move = makeMove(SimulatedMotion::Kind::Feed, from, point);
-            move.motion.arc = true;
-            move.motion.arcCentre = centre;
-            move.motion.arcSweep = arc.sweep;
-            move.motion.arcPlane = 17 + m_gc.modal.plane;
-            moves.push_back(move);
-            from = point;
-        }
-        if (m_gc.modal.inverseTime) {
-            const double length = std::abs(arc.sweep) * m_block.radius;
-            for (Move &move : moves)
-                move.motion.feed = m_block.feed * std::hypot(length, m_block.target[m_block.linearAxis] - m_gc.position[m_block.linearAxis]);
-        }
-    } else {
+    if (motion == GcodeState::CwArc || motion == GcodeState::CcwArc)
+        moves = arcMoves();
+    else
         moves.push_back(makeMove(motion == GcodeState::Seek ? SimulatedMotion::Kind::Rapid : SimulatedMotion::Kind::Feed,
                                  m_gc.position, m_block.target));
-    }
     queueMoves(moves, [this] {
         m_gc.position = m_block.target;
         continueBlock();
     });
     return false;
+}
+
+// The chords of the arc, each knowing the arc it belongs to. In inverse time (G93) the whole arc
+// takes 1/F minutes, so every chord runs at the same speed.
+std::deque<SimulatedMachine::Move> SimulatedMachine::arcMoves() const
+{
+    const GcodeBlock &b = m_block;
+    const ArcPath arc(m_gc.position, b.target, b.offsets, b.radius, b.axis0, b.axis1, b.linearAxis, b.clockwise,
+                      m_settings.arcTolerance());
+    Axes centre = m_gc.position;
+    centre[b.axis0] += b.offsets[b.axis0];
+    centre[b.axis1] += b.offsets[b.axis1];
+    const double length = std::hypot(std::abs(arc.sweep) * b.radius, b.target[b.linearAxis] - m_gc.position[b.linearAxis]);
+    std::deque<Move> moves;
+    Axes from = m_gc.position;
+    for (const Axes &point : arc.points) {
+        Move move = makeMove(SimulatedMotion::Kind::Feed, from, point);
+        move.motion.arc = true;
+        move.motion.arcCentre = centre;
+        move.motion.arcSweep = arc.sweep;
+        move.motion.arcPlane = 17 + m_gc.modal.plane;
+        if (m_gc.modal.inverseTime)
+            move.motion.feed = b.feed * length;
+        moves.push_back(move);
+        from = point;
+    }
+    return moves;
 }
 
 SimulatedMachine::Move SimulatedMachine::makeMove(SimulatedMotion::Kind kind, const Axes &from, const Axes &target) const
@@ -741,13 +756,13 @@ void SimulatedMachine::queueNextMove()
         then();
 }
 
-void SimulatedMachine::planMove(const Move &move)
+void SimulatedMachine::planMove(const Move &move, double contactDistance)
 {
     refreshMotion();
     SimulatedMotion motion = move.motion;
     motion.start = m_plannedPosition;
     motion.end = toSteps(move.target);
-    if (m_planner.append(motion, simNow())) {
+    if (m_planner.append(motion, simNow(), contactDistance)) {
         m_plannedPosition = motion.end;
         if (m_state == State::Idle)
             m_state = motion.kind == SimulatedMotion::Kind::Jog ? State::Jog : State::Cycle;
@@ -794,7 +809,7 @@ bool SimulatedMachine::probe()
         return true;
     }
     afterSync([this] {
-        const Axes start = m_planner.position();
+        const Axes start = m_plannedPosition;
         const Axes end = toSteps(m_block.target);
         const bool touching = !m_probeMisses && m_surface.touches(start);
         if (touching != m_block.probeAway) {
@@ -802,14 +817,9 @@ bool SimulatedMachine::probe()
             return;
         }
         const double fraction = m_probeMisses ? -1.0 : m_surface.changeFraction(start, end);
-        Move move = makeMove(SimulatedMotion::Kind::Probe, start, m_block.target);
-        move.motion.start = start;
-        move.motion.end = end;
         m_probeTouched = false;
-        refreshMotion();
-        if (m_planner.append(move.motion, simNow(), fraction < 0.0 ? -1.0 : fraction * distance(start, end)))
-            m_state = State::Cycle;
-        refreshMotion();
+        planMove(makeMove(SimulatedMotion::Kind::Probe, start, m_block.target),
+                 fraction < 0.0 ? -1.0 : fraction * distance(start, end));
         waitUntil([this] { return m_planner.isEmpty(); }, [this] { finishProbe(m_probeTouched); });
     });
     return false;
@@ -817,7 +827,7 @@ bool SimulatedMachine::probe()
 
 void SimulatedMachine::finishProbe(bool contact)
 {
-    m_plannedPosition = m_planner.position();
+    syncPosition();
     m_probeSucceeded = contact;
     const auto report = [this, contact] {
         emit answer(QStringLiteral("[PRB:%1:%2]").arg(StatusReporter::axes(m_probePosition, m_settings.reportsInches()))
@@ -838,6 +848,14 @@ void SimulatedMachine::probeContact(const Axes &position)
 {
     m_probeTouched = true;
     m_probePosition = toSteps(position);
+}
+
+// A motion cut short stops between steps; the step counters hold the nearest step.
+Axes SimulatedMachine::syncPosition()
+{
+    m_plannedPosition = toSteps(m_planner.position());
+    m_planner.setPosition(m_plannedPosition);
+    return m_plannedPosition;
 }
 
 Axes SimulatedMachine::toSteps(const Axes &position) const
@@ -886,15 +904,11 @@ void SimulatedMachine::homeCycle(unsigned axes, int phase, std::function<void()>
             ++count;
         }
     }
-    SimulatedMotion motion;
-    motion.kind = SimulatedMotion::Kind::Homing;
-    motion.feed = (phase == 2 ? m_settings.homingFeed() : m_settings.homingSeek()) * std::sqrt(double(count));
-    motion.start = m_plannedPosition;
-    motion.end = toSteps(target);
-    refreshMotion();
-    if (m_planner.append(motion, simNow()))
-        m_plannedPosition = motion.end;
-    refreshMotion();
+    Move move;
+    move.target = target;
+    move.motion.kind = SimulatedMotion::Kind::Homing;
+    move.motion.feed = (phase == 2 ? m_settings.homingFeed() : m_settings.homingSeek()) * std::sqrt(double(count));
+    planMove(move);
     waitUntil([this] { return m_planner.isEmpty(); }, [this, axes, phase, then] {
         waitFor(m_settings.homingDebounceMs() / 1000.0, [this, axes, phase, then] { homeCycle(axes, phase + 1, then); });
     }, true);
@@ -930,7 +944,7 @@ void SimulatedMachine::refreshMotion()
         if (m_state == State::Jog) {
             m_state = m_doorDuringJog ? State::Door : State::Idle;
             m_jogCancel = m_doorDuringJog = false;
-            m_plannedPosition = m_gc.position = m_planner.position();
+            m_gc.position = syncPosition();
         }
     }
     if (m_state == State::Door && !m_planner.isDecelerating() && !m_doorRestoring)
@@ -975,7 +989,7 @@ void SimulatedMachine::waitFor(double simulatedSeconds, std::function<void()> th
         then();
         return;
     }
-    m_delayTimer->start(int(std::lround(ms)));
+    m_delayTimer->start(int(std::min(std::round(ms), 1e9)));
     waitUntil([this] { return !m_delayTimer->isActive(); }, std::move(then), true);
 }
 
@@ -1105,21 +1119,17 @@ void SimulatedMachine::cycleStart()
     m_doorRestoring = true;
     const double seconds = (m_gc.modal.spindle != 5 ? SpindleRestartSeconds : 0.0)
         + (m_gc.modal.flood ? CoolantRestartSeconds : 0.0);
-    const auto restored = [this] {
-        m_doorRestoring = m_accessoriesOff = false;
-        resumeCycle();
-    };
     const double ms = seconds * m_config.timeScale * 1000.0;
-    if (ms < 0.5) {
-        restored();
-        return;
-    }
-    m_doorTimer->disconnect();
-    connect(m_doorTimer, &QTimer::timeout, this, [this, restored] {
-        restored();
-        settle();
-    });
-    m_doorTimer->start(int(std::lround(ms)));
+    if (ms < 0.5)
+        doorRestored();
+    else
+        m_doorTimer->start(int(std::min(std::round(ms), 1e9)));
+}
+
+void SimulatedMachine::doorRestored()
+{
+    m_doorRestoring = m_accessoriesOff = false;
+    resumeCycle();
 }
 
 void SimulatedMachine::resumeCycle()
@@ -1176,55 +1186,46 @@ void SimulatedMachine::setDoorOpen(bool open)
         m_doorRequested = true;
 }
 
+// The feed and spindle override bytes: back to 100 %, then +10, -10, +1, -1, kept within 10..200 %.
+int SimulatedMachine::stepped(int percent, unsigned bits)
+{
+    static const int steps[5] = {0, 10, -10, 1, -1};
+    if (bits & 1u)
+        percent = 100;
+    for (int bit = 1; bit <= 4; ++bit)
+        percent += (bits & (1u << bit)) ? steps[bit] : 0;
+    return std::clamp(percent, 10, 200);
+}
+
 // Feed and rapid overrides change the planned speeds at once; the spindle override its speed.
 void SimulatedMachine::changeOverrides()
 {
     const unsigned motion = take(m_motionOverrides), accessory = take(m_accessoryOverrides);
-    if (motion) {
-        int feed = m_feedOverride, rapid = m_rapidOverride;
-        const int steps[5] = {0, 10, -10, 1, -1};
-        if (motion & 1u)
-            feed = 100;
-        for (int bit = 1; bit <= 4; ++bit)
-            feed += (motion & (1u << bit)) ? steps[bit] : 0;
-        feed = std::clamp(feed, 10, 200);
-        if (motion & (1u << 5))
-            rapid = 100;
-        if (motion & (1u << 6))
-            rapid = 50;
-        if (motion & (1u << 7))
-            rapid = 25;
-        if (feed != m_feedOverride || rapid != m_rapidOverride) {
-            refreshMotion();
-            m_feedOverride = feed;
-            m_rapidOverride = rapid;
-            m_planner.setOverrides(feed, rapid);
-            m_reporter.refreshOverrides();
-            refreshMotion();
-        }
+    const int feed = stepped(m_feedOverride, motion);
+    int rapid = m_rapidOverride;
+    if (motion & (1u << 5))
+        rapid = 100;
+    if (motion & (1u << 6))
+        rapid = 50;
+    if (motion & (1u << 7))
+        rapid = 25;
+    if (feed != m_feedOverride || rapid != m_rapidOverride) {
+        refreshMotion();
+        m_feedOverride = feed;
+        m_rapidOverride = rapid;
+        m_planner.setOverrides(feed, rapid);
+        m_reporter.refreshOverrides();
+        refreshMotion();
     }
-    if (accessory) {
-        int spindle = m_spindleOverride;
-        const int steps[5] = {0, 10, -10, 1, -1};
-        if (accessory & 1u)
-            spindle = 100;
-        for (int bit = 1; bit <= 4; ++bit)
-            spindle += (accessory & (1u << bit)) ? steps[bit] : 0;
-        spindle = std::clamp(spindle, 10, 200);
-        if (spindle != m_spindleOverride) {
-            m_spindleOverride = spindle;
-            m_reporter.refreshOverrides();
-        }
-        if ((accessory & (1u << 5)) && m_state == State::Hold) {
-            m_spindleStopOverride = !m_spindleStopOverride;
-            m_reporter.refreshOverrides();
-        }
-        const bool coolantToggles = m_state == State::Idle || m_state == State::Cycle || m_state == State::Hold;
-        if ((accessory & (1u << 7)) && coolantToggles) {
-            m_gc.modal.flood = !m_gc.modal.flood;
-            m_reporter.refreshOverrides();
-        }
-    }
+    const int spindle = stepped(m_spindleOverride, accessory);
+    const bool stopsSpindle = (accessory & (1u << 5)) && m_state == State::Hold;
+    const bool togglesFlood = (accessory & (1u << 7))
+        && (m_state == State::Idle || m_state == State::Cycle || m_state == State::Hold);
+    if (spindle != m_spindleOverride || stopsSpindle || togglesFlood)
+        m_reporter.refreshOverrides();
+    m_spindleOverride = spindle;
+    m_spindleStopOverride = m_spindleStopOverride != stopsSpindle;
+    m_gc.modal.flood = m_gc.modal.flood != togglesFlood;
 }
 
 // ---- alarms and resets ----
@@ -1320,11 +1321,7 @@ void SimulatedMachine::abort()
 void SimulatedMachine::reinitialise(bool poweringUp)
 {
     const bool locked = poweringUp ? m_settings.homingEnabled() : (m_state == State::Alarm || m_state == State::Sleep);
-    m_aborting = m_resetRequested = m_halted = false;
-    m_pendingAlarm = 0;
-    m_statusRequested = m_holdRequested = m_startRequested = m_doorRequested = false;
-    m_jogCancelRequested = m_sleepRequested = false;
-    m_motionOverrides = m_accessoryOverrides = 0;
+    forgetRealtimeCommands();
     abandonWaiting();
     m_onFinished = nullptr;
     m_afterStartup = nullptr;
@@ -1338,7 +1335,7 @@ void SimulatedMachine::reinitialise(bool poweringUp)
     m_jogCancel = m_doorRestoring = m_doorDuringJog = m_accessoriesOff = m_spindleStopOverride = false;
     m_gc = GcodeState();
     m_gc.coordinateSystem = m_stored.systems[0];
-    m_plannedPosition = m_gc.position = m_planner.position();
+    m_gc.position = syncPosition();
     m_probePosition = Axes{};
     m_probeSucceeded = false;
     m_reporter.reset();
@@ -1355,6 +1352,15 @@ void SimulatedMachine::reinitialise(bool poweringUp)
     m_lineInWork = true;
     m_line.clear();
     waitUntil([] { return true; }, [this] { runStartupLines([this] { lineDone(); }); });
+}
+
+void SimulatedMachine::forgetRealtimeCommands()
+{
+    m_aborting = m_resetRequested = m_halted = false;
+    m_pendingAlarm = 0;
+    m_statusRequested = m_holdRequested = m_startRequested = m_doorRequested = false;
+    m_jogCancelRequested = m_sleepRequested = false;
+    m_motionOverrides = m_accessoryOverrides = 0;
 }
 
 void SimulatedMachine::printBanner()

@@ -77,6 +77,8 @@ private:
     void lineDone();
     static QString statusText(int status);
     int executeSystemCommand(const QString &line);
+    int executeStateCommand(QChar command);
+    int executeIdleCommand(const QString &line);
     int executeSetting(const QString &line);
     int storeStartupLine(int index, const QString &block);
     int restoreDefaults(QChar what);
@@ -99,16 +101,18 @@ private:
     void applyModes();
     bool applyNonModal();
     bool startMotion();
+    std::deque<Move> arcMoves() const;
     bool programFlow();
     int executeJog();
     void queueMoves(std::deque<Move> moves, std::function<void()> then);
     void queueNextMove();
-    void planMove(const Move &move);
+    void planMove(const Move &move, double contactDistance = -1.0);
     Move makeMove(SimulatedMotion::Kind kind, const Axes &from, const Axes &target) const;
     bool outsideTravel(const Axes &target) const;
     void softLimit();
     bool probe();
     void finishProbe(bool contact);
+    Axes syncPosition();
     Axes toSteps(const Axes &position) const;
     Axes workOffset() const;
 
@@ -134,15 +138,18 @@ private:
     void serveStatus();
     void feedHold();
     void cycleStart();
+    void doorRestored();
     void resumeCycle();
     void cancelJog();
     void openDoor();
+    static int stepped(int percent, unsigned bits);
     void changeOverrides();
     void requestReset();
     void raiseAlarm(int code, std::function<void()> then = {});
     void endAlarmPause();
     void abort();
     void reinitialise(bool poweringUp);
+    void forgetRealtimeCommands();
     void printBanner();
     bool isSuspended() const;
 

@@ -17,6 +17,8 @@ QString StatusReporter::number(double value, int decimals)
     if (std::fabs(value) < 5e-7)
         value = 0.0;
     const double scaled = std::floor(std::fabs(value) * std::pow(10.0, decimals) + 0.5);
+    if (!(scaled < 1e15))
+        return QString::number(value, 'f', decimals);
     QString digits = QString::number(qint64(scaled)).rightJustified(decimals + 1, QLatin1Char('0'));
     if (decimals > 0)
         digits.insert(digits.size() - decimals, QLatin1Char('.'));
