@@ -598,8 +598,8 @@ private Q_SLOTS:
                  (QStringList{"ALARM:5", QStringLiteral("[PRB:50.000,20.000,%1:0]").arg(match.captured(1)), "ok"}));
     }
 
-    // What the machine did, against positions worked out by hand: offsets (G10, G92, G54/G55, G53),
-    // units, distance modes, G28, several G words on a line and arcs in all three planes.
+    // What the machine did, against positions worked out by hand: offsets (G10, G92, G54/G55/G59,
+    // G53), units, distance modes, G28/G30, several G words on a line and arcs in all three planes.
     void recordsWhereTheMachineWent()
     {
         GrblSimulator::Options options = fast();
@@ -622,6 +622,12 @@ private Q_SLOTS:
             {"G18G2X0Z0I-5K0", {0, 0, 0}},            // half circle in the ZX plane
             {"G19G3Y10Z0R5", {0, 10, 0}},             // half circle in the YZ plane, radius form
             {"G17G2X0Y10I5J0", {0, 10, 0}},           // full circle
+            {"G10L2P6X-3Y-4Z1", {0, 10, 0}},
+            {"G59G0X0Y0Z0", {-3, -4, 1}},
+            {"G30.1", {-3, -4, 1}},
+            {"G54G0X5Y5Z0", {5, 5, 0}},
+            {"G30Z2", {5, 5, 1}},                      // through Z2, then only Z to the stored position
+            {"G30", {-3, -4, 1}},
         };
         for (const auto &step : program)
             QCOMPARE(m_host->exchange(step.first), QStringList{"ok"});

@@ -8,7 +8,7 @@ enum Status {
     Ok = 0, ExpectedCommandLetter = 1, BadNumberFormat = 2, NegativeValue = 4, InvalidJogCommand = 16,
     UnsupportedCommand = 20, ModalGroupViolation = 21, UndefinedFeedRate = 22, CommandValueNotInteger = 23,
     AxisCommandConflict = 24, WordRepeated = 25, NoAxisWords = 26, InvalidLineNumber = 27, ValueWordMissing = 28,
-    G53InvalidMotionMode = 30, AxisWordsExist = 31, NoAxisWordsInPlane = 32, InvalidTarget = 33,
+    UnsupportedCoordinateSystem = 29, G53InvalidMotionMode = 30, AxisWordsExist = 31, NoAxisWordsInPlane = 32, InvalidTarget = 33,
     ArcRadiusError = 34, NoOffsetsInPlane = 35, UnusedWords = 36, G43DynamicAxisError = 37, MaxValueExceeded = 38,
 };
 
@@ -82,21 +82,23 @@ public:
     Parser(GcodeBlock &block, const GcodeState &state, const StoredCoordinates &stored)
         : b(block), s(state), stored(stored) {}
 
-    int run(const QString &line, bool jog);
+    int run(const QString &line);
 
 private:
     int importWords(const QString &line, int pos);
     int importG(quint8 number, int mantissa);
     int importM(quint8 number, int mantissa);
     int importValue(char letter, float value);
-    int checkFeed(bool jog);
-    int checkCoordinates();
+    int checkFeed();
+    int checkModes();
     int checkNonModal();
+    int checkCoordinateData();
+    int checkCoordinateOffset();
     void computeTarget();
-    int checkHoming();
+    void storedPositionTarget();
     int checkMotion();
     int checkArc();
-    int checkUnusedWords(bool jog);
+    int checkUnusedWords();
     int checkJog() const;
     bool hasWord(int word) const { return values & bit(word); }
 
@@ -112,22 +114,32 @@ private:
     Axes words{};                       // X, Y, Z as written
 };
 
-int Parser::run(const QString &line, bool jog)
+// GRBL's order: import the words, then check feed, modes, non-modal commands, motion and unused
+// words, each failing with the firmware's status code.
+int Parser::run(const QString &line)
 {
     b.modal = s.modal;
-    b.jog = jog;
-    if (jog) {
+    if (b.jog) {
         b.modal.motion = GcodeState::Linear;
         b.modal.inverseTime = false;
     }
-    if (const int status = importWords(line, jog ? 3 : 0))
+    if (const int status = importWords(line, b.jog ? 3 : 0))
         return status;
     if (axisWords && b.axisCommand == GcodeBlock::NoAxisCommand)
         b.axisCommand = GcodeBlock::MotionAxes;
     if (hasWord(WordN) && lineNumber > MaxLineNumber)
         return InvalidLineNumber;
-    if (const int status = checkFeed(jog))
-        return status;
+    for (const auto check : {&Parser::checkFeed, &Parser::checkModes, &Parser::checkNonModal, &Parser::checkMotion,
+                             &Parser::checkUnusedWords}) {
+        if (const int status = (this->*check)())
+            return status;
+    }
+    return b.jog ? checkJog() : Ok;
+}
+
+// Spindle speed, dwell, plane, units, tool length and the coordinate system of the block.
+int Parser::checkModes()
+{
     if (!hasWord(WordS))
         b.spindleSpeed = s.spindleSpeed;
     if (b.nonModal == GcodeBlock::Dwell) {
@@ -145,15 +157,10 @@ int Parser::run(const QString &line, bool jog)
     }
     if (b.axisCommand == GcodeBlock::ToolLengthAxes && b.modal.dynamicToolLength && axisWords != bit(ZAxis))
         return G43DynamicAxisError;
-    if (const int status = checkCoordinates())
-        return status;
-    if (const int status = checkNonModal())
-        return status;
-    if (const int status = checkMotion())
-        return status;
-    if (const int status = checkUnusedWords(jog))
-        return status;
-    return jog ? checkJog() : Ok;
+    b.blockCoordinateSystem = s.coordinateSystem;
+    if ((commands & bit(CoordinateGroup)) && s.modal.coordinateSystem != b.modal.coordinateSystem)
+        b.blockCoordinateSystem = stored.systems[b.modal.coordinateSystem];
+    return Ok;
 }
 
 int Parser::importWords(const QString &line, int pos)
@@ -343,9 +350,9 @@ int Parser::importValue(char letter, float value)
 
 // Jogs always need their own F. In inverse time every motion line needs one (GRBL asks even for G0);
 // in units per minute a missing F keeps the last one, unless the block just left inverse time.
-int Parser::checkFeed(bool jog)
+int Parser::checkFeed()
 {
-    if (jog) {
+    if (b.jog) {
         if (!hasWord(WordF))
             return UndefinedFeedRate;
         if (b.modal.inches)
@@ -364,62 +371,65 @@ int Parser::checkFeed(bool jog)
     return Ok;
 }
 
-int Parser::checkCoordinates()
-{
-    b.blockCoordinateSystem = s.coordinateSystem;
-    if ((commands & bit(CoordinateGroup)) && s.modal.coordinateSystem != b.modal.coordinateSystem)
-        b.blockCoordinateSystem = stored.systems[b.modal.coordinateSystem];
-    return Ok;
-}
-
 int Parser::checkNonModal()
 {
-    if (b.nonModal == GcodeBlock::SetCoordinateData) {
-        if (!axisWords)
-            return NoAxisWords;
-        if (!hasWord(WordP) && !hasWord(WordL))
-            return ValueWordMissing;
-        const int select = int(std::min(b.p, 1e9));
-        if (select > 6)
-            return 29;                  // unsupported coordinate system
-        if (l != 20 && (l != 2 || hasWord(WordR)))
-            return UnsupportedCommand;
-        values &= ~(bit(WordL) | bit(WordP));
-        b.coordinateIndex = select > 0 ? select - 1 : b.modal.coordinateSystem;
-        b.offsets = stored.systems[b.coordinateIndex];
-        for (int axis = 0; axis < 3; ++axis) {
-            if (!(axisWords & bit(axis)))
-                continue;
-            if (l == 20) {
-                b.offsets[axis] = s.position[axis] - s.coordinateOffset[axis] - words[axis];
-                if (axis == ZAxis)
-                    b.offsets[axis] -= s.toolLengthOffset;
-            } else {
-                b.offsets[axis] = words[axis];
-            }
-        }
-        return Ok;
-    }
-    if (b.nonModal == GcodeBlock::SetCoordinateOffset) {
-        if (!axisWords)
-            return NoAxisWords;
-        for (int axis = 0; axis < 3; ++axis) {
-            if (axisWords & bit(axis)) {
-                b.target[axis] = s.position[axis] - b.blockCoordinateSystem[axis] - words[axis];
-                if (axis == ZAxis)
-                    b.target[axis] -= s.toolLengthOffset;
-            } else {
-                b.target[axis] = s.coordinateOffset[axis];
-            }
-        }
-        return Ok;
-    }
+    if (b.nonModal == GcodeBlock::SetCoordinateData)
+        return checkCoordinateData();
+    if (b.nonModal == GcodeBlock::SetCoordinateOffset)
+        return checkCoordinateOffset();
     computeTarget();
     if (b.nonModal == GcodeBlock::GoHome0 || b.nonModal == GcodeBlock::GoHome1)
-        return checkHoming();
+        storedPositionTarget();
     if (b.nonModal == GcodeBlock::AbsoluteOverride && b.modal.motion != GcodeState::Seek
         && b.modal.motion != GcodeState::Linear)
         return G53InvalidMotionMode;
+    return Ok;
+}
+
+// G10 L2 sets a coordinate system to the values given, G10 L20 so that the tool stands at them.
+// GRBL only complains when both P and L are missing; P0 is the active system.
+int Parser::checkCoordinateData()
+{
+    if (!axisWords)
+        return NoAxisWords;
+    if (!hasWord(WordP) && !hasWord(WordL))
+        return ValueWordMissing;
+    const int select = int(std::min(b.p, 1e9));
+    if (select > 6)
+        return UnsupportedCoordinateSystem;
+    if (l != 20 && (l != 2 || hasWord(WordR)))
+        return UnsupportedCommand;
+    values &= ~(bit(WordL) | bit(WordP));
+    b.coordinateIndex = select > 0 ? select - 1 : b.modal.coordinateSystem;
+    b.offsets = stored.systems[b.coordinateIndex];
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(axisWords & bit(axis)))
+            continue;
+        if (l == 2) {
+            b.offsets[axis] = words[axis];
+            continue;
+        }
+        b.offsets[axis] = s.position[axis] - s.coordinateOffset[axis] - words[axis];
+        if (axis == ZAxis)
+            b.offsets[axis] -= s.toolLengthOffset;
+    }
+    return Ok;
+}
+
+// G92: the offset that makes the current position read as the values given.
+int Parser::checkCoordinateOffset()
+{
+    if (!axisWords)
+        return NoAxisWords;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (axisWords & bit(axis)) {
+            b.target[axis] = s.position[axis] - b.blockCoordinateSystem[axis] - words[axis];
+            if (axis == ZAxis)
+                b.target[axis] -= s.toolLengthOffset;
+        } else {
+            b.target[axis] = s.coordinateOffset[axis];
+        }
+    }
     return Ok;
 }
 
@@ -449,18 +459,17 @@ void Parser::computeTarget()
 }
 
 // G28/G30 go through the given point (if any) to the stored position, moving only the axes named.
-int Parser::checkHoming()
+void Parser::storedPositionTarget()
 {
     b.offsets = b.nonModal == GcodeBlock::GoHome0 ? stored.g28 : stored.g30;
     if (!axisWords) {
         b.axisCommand = GcodeBlock::NoAxisCommand;
-        return Ok;
+        return;
     }
     for (int axis = 0; axis < 3; ++axis) {
         if (!(axisWords & bit(axis)))
             b.offsets[axis] = s.position[axis];
     }
-    return Ok;
 }
 
 int Parser::checkMotion()
@@ -540,10 +549,10 @@ int Parser::checkArc()
     return Ok;
 }
 
-int Parser::checkUnusedWords(bool jog)
+int Parser::checkUnusedWords()
 {
     values &= ~(bit(WordN) | bit(WordF));
-    if (!jog)
+    if (!b.jog)
         values &= ~(bit(WordS) | bit(WordT));
     if (b.axisCommand)
         values &= ~(bit(WordX) | bit(WordY) | bit(WordZ));
@@ -572,5 +581,6 @@ bool GcodeBlock::readNumber(const QString &line, int *pos, float *value)
 int GcodeBlock::parse(const QString &line, const GcodeState &state, const StoredCoordinates &stored, bool jog)
 {
     *this = GcodeBlock();
-    return Parser(*this, state, stored).run(line, jog);
+    this->jog = jog;
+    return Parser(*this, state, stored).run(line);
 }
