@@ -39,6 +39,7 @@ public:
     // Reads the file unless it is the one already loaded and unchanged, then draws the program.
     void loadFile(const QString &path);
     QStringList program() const { return programLines; }
+    bool isReading() const { return !readDone; }
 
 public Q_SLOTS:
     void finishRead();

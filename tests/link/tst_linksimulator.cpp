@@ -56,7 +56,7 @@ private:
     {
         // A board restarts when its port is opened and announces itself; a banner printed before the
         // open went with the port's buffers, and a reset makes the controller announce itself again.
-        if (!QTest::qWaitFor([this] { return m_link->reader()->isInitialised(); }, 1000))
+        if (!QTest::qWaitFor([this] { return m_link->reader()->isInitialised(); }, 3000))
             m_simulator->softReset();
         QTRY_VERIFY(m_link->reader()->isInitialised());
         QTRY_COMPARE_WITH_TIMEOUT(m_link->sendQueue()->count(), 0, 10000);
@@ -146,6 +146,7 @@ private Q_SLOTS:
         options.chunkedAnswers = chunkedAnswers;
         options.seed = 11;
         options.eepromWriteMs = eepromWriteMs;
+        options.settings = {{22, 1}};   // homing enabled, as on the Korvex board
         connectTo(unlockOnly, options);
         QSignalSpy settings(m_link->reader(), &SerialPortReader::settingsUpdate);
         QSignalSpy vendor(m_link->reader(), &SerialPortReader::usbMessage);
@@ -173,6 +174,33 @@ private Q_SLOTS:
         QCOMPARE(m_link->sendQueue()->count(), 0);
         QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
         QCOMPARE(InfoDialog::instance()->text(), QString());
+    }
+
+    // A feed hold in the middle of a job with a full receive buffer, then a burst of status polls and
+    // the resume: real-time commands take no room in GRBL's buffer, so nothing overflows, every line
+    // arrives once and the job completes.
+    void holdAndPollsKeepTheBuffer()
+    {
+        GrblSimulator::Options options;
+        options.motionTimeScale = 1.0;
+        connectTo(true, options);
+        awaitStartup();
+        QStringList job;
+        for (int i = 1; i <= 60; ++i)
+            job << QStringLiteral("G1X%1Y%2F3000").arg(i % 2 * 0.5).arg(i % 3 * 0.1);
+        QSignalSpy done(GcodeSerialMessage::instance(), &GcodeSerialMessage::allMSGsSent);
+        streamFromWorker(job);
+        QTRY_VERIFY(jobLines().size() > 10);
+        m_link->addMessageStringToWriterReader(QStringLiteral("!\n"));
+        for (int i = 0; i < 20; ++i)
+            m_link->addMessageStringToWriterReader(QStringLiteral("?\n"));
+        QTest::qWait(300);
+        m_link->addMessageStringToWriterReader(QStringLiteral("~\n"));
+        QVERIFY(done.wait(60000));
+        QCOMPARE(jobLines().filter(QRegularExpression(QStringLiteral("^G1"))), job);
+        QCOMPARE(m_simulator->overflowCount(), 0);
+        QVERIFY(m_simulator->receivedLines().count(QStringLiteral("?")) >= 1);
+        QCOMPARE(m_link->sendQueue()->sendBudget(), SendQueue::InitialBudget);
     }
 
     // A main window in test mode streams a long job; it ends by the start page or by a lost controller.

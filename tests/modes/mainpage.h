@@ -1,18 +1,21 @@
 #pragma once
 
 #include "app/mainwindow.h"
+#include "link/sendqueue.h"
 #include "link/serialport.h"
 #include "modes/interface.h"
 #include "modes/mode_gcode.h"
 #include "tools/grblsim/grblsimulator.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 // Answers every message box a test provokes with OK and remembers its title and text.
@@ -35,6 +38,20 @@ public:
 private:
     QTimer m_timer;
 };
+
+// Waits for a condition while the event loop runs without pause. QTest's waits sleep 10 ms between
+// rounds of events, which stalls a controller simulated on the same thread to one line per round.
+inline bool spinUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.hasExpired(timeoutMs))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
 
 // A main window on a settings database of the test's own, with every message box answered; on
 // request connected in test mode to the simulated controller with the G-code mode shown.
@@ -94,6 +111,27 @@ public:
         linesBeforeTest = simulator->receivedLines().size();
         return true;
     }
+
+    // Test mode again on the same simulator, after the start page was shown.
+    bool reconnect()
+    {
+        const int before = simulator->receivedLines().size();
+        qputenv("KORVEX_PORT", simulator->devicePath().toUtf8());
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("TestUnlock")), Qt::LeftButton);
+        qunsetenv("KORVEX_PORT");
+        if (!window->connection() || !window->connection()->isConnected())
+            return false;
+        const auto startedUp = [this, before] {
+            return simulator->receivedLines().mid(before).contains(QStringLiteral("$$"))
+                && window->connection()->sendQueue()->count() == 0;
+        };
+        if (!spinUntil(startedUp, 2000))
+            simulator->softReset();
+        return spinUntil(startedUp, 30000);
+    }
+
+    // A connection that was torn down has let its port go.
+    bool closingConnectionGone() const { return window->findChildren<SerialPort *>().isEmpty(); }
 
     // What the controller received since connectToSimulator() returned.
     QStringList received() const { return simulator->receivedLines().mid(linesBeforeTest); }

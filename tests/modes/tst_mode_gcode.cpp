@@ -5,10 +5,13 @@
 #include "modes/mode_gcode.h"
 #include "tests/modes/mainpage.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRandomGenerator>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QStackedWidget>
 #include <QTextBrowser>
 
 namespace {
@@ -34,6 +37,12 @@ private Q_SLOTS:
     void checkRun_data();
     void checkRun();
     void fileReaderAsync();
+    void playDuringRead_data();
+    void playDuringRead();
+    void errorFloodKeepsStopWithinReach();
+    void stopAtAnyMoment_data();
+    void stopAtAnyMoment();
+    void soakOfRealWorldLines();
 };
 
 void TstModeGcode::progressAndCompletion_data()
@@ -301,6 +310,222 @@ void TstModeGcode::fileReaderAsync()
     reader.readFile(dir.filePath(QStringLiteral("gone.dxf")));
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("File Error/No such file or directory")});
     QCOMPARE(reader.fileName(), QStringLiteral("gone.dxf"));
+}
+
+void TstModeGcode::playDuringRead_data()
+{
+    QTest::addColumn<QStringList>("clicks");   // buttons clicked while the file is being read
+    QTest::addColumn<bool>("runs");
+    QTest::newRow("play") << QStringList{"button_play_pause"} << true;
+    QTest::newRow("play, pause") << QStringList{"button_play_pause", "button_play_pause"} << false;
+    QTest::newRow("play three times") << QStringList{"button_play_pause", "button_play_pause", "button_play_pause"} << true;
+    QTest::newRow("play, stop") << QStringList{"button_play_pause", "button_stop"} << false;
+}
+
+// Play waits for no read in an event loop of its own: however often it is pressed during the read,
+// the program is queued once or not at all, and Stop leaves the mode idle.
+void TstModeGcode::playDuringRead()
+{
+    QFETCH(QStringList, clicks);
+    QFETCH(bool, runs);
+    MainPage main;
+    QVERIFY(main.connectToSimulator());
+    Mode_Gcode *mode = main.gcode();
+    QByteArray program;
+    for (int i = 1; i <= 100000; ++i)
+        program += "G1X" + QByteArray::number(i % 97) + "Y" + QByteArray::number(i % 89) + "F3000\n";
+    int clickedWhileReading = 0;
+    QTimer::singleShot(0, this, [&] {
+        for (const QString &name : qAsConst(clicks)) {
+            clickedWhileReading += mode->isReading() ? 1 : 0;
+            main.click(qPrintable(name));
+        }
+    });
+    mode->loadFile(main.writeFile(program));
+    QCOMPARE(clickedWhileReading, clicks.size());
+    if (runs) {
+        QTRY_COMPARE_WITH_TIMEOUT(main.boxes.texts, QStringList{QStringLiteral("Mill/Milling process completed")}, 200000);
+        QCOMPARE(main.received(), QString::fromLatin1(program).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+    } else {
+        QTest::qWait(200);
+        QVERIFY(main.received().filter(QRegularExpression(QStringLiteral("^G1"))).isEmpty());
+    }
+    QVERIFY(!mode->isStarted());
+    QVERIFY(mode->isPaused());
+}
+
+// A program that fails on every line: the reports collect in the info dialog's list, no modal dialog
+// takes the window, and Stop ends the job in the middle of the flood.
+void TstModeGcode::errorFloodKeepsStopWithinReach()
+{
+    MainPage main;
+    QVERIFY(main.connectToSimulator());
+    QByteArray program;
+    for (int i = 1; i <= 5000; ++i)
+        program += "G99X" + QByteArray::number(i) + "\n";
+    main.gcode()->loadFile(main.writeFile(program));
+    const auto errors = [] { return InfoDialog::instance()->text().count(QStringLiteral("Error: ")); };
+    QElapsedTimer clock;
+    clock.start();
+    main.click("button_play_pause");
+    QTRY_VERIFY_WITH_TIMEOUT(errors() >= 1000, 60000);
+    qInfo("1000 errors listed after %lld ms", clock.elapsed());
+    QVERIFY(InfoDialog::instance()->isVisible());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QVERIFY(InfoDialog::instance()->text().contains(
+        QStringLiteral("Error: Unsupported or invalid g-code command found in block.\nLine:1\nGcode: G99X1\n")));
+    main.click("button_stop");
+    QCOMPARE(main.window->pageStack()->currentIndex(), 0);
+    QTRY_VERIFY(!main.gcode()->isStarted());
+    const int listed = errors();
+    QVERIFY2(listed < 5000, qPrintable(QString::number(listed)));
+    QVERIFY(main.boxes.texts.isEmpty());
+    InfoDialog::instance()->on_pushButton_clicked();
+}
+
+// Stop at random moments of a job: while the file is read, while it is queued, during a feed hold,
+// during an EEPROM write. After the soft reset the controller receives nothing more of the job, and
+// the mode is idle again. Every round connects anew.
+void TstModeGcode::stopAtAnyMoment_data()
+{
+    QTest::addColumn<double>("motionTimeScale");
+    QTest::addColumn<int>("rounds");
+    // A reset while the machine moves costs GRBL's 500 ms alarm pause before its banner, so most rounds
+    // run with motion that completes at once.
+    QTest::newRow("instant motion") << 0.0 << 1000;
+    QTest::newRow("moving") << 0.05 << 20;
+}
+
+void TstModeGcode::stopAtAnyMoment()
+{
+    QFETCH(double, motionTimeScale);
+    QFETCH(int, rounds);
+    GrblSimulator::Options options;
+    options.motionTimeScale = motionTimeScale;
+    options.bootMs = 10;   // later than the port's clearing after its open, which would swallow the banner
+    MainPage main;
+    QVERIFY(main.connectToSimulator(options));
+    Mode_Gcode *mode = main.gcode();
+    QByteArray program;
+    for (int i = 1; i <= 1000; ++i) {
+        program += "G1X0." + QByteArray::number(i % 2) + "Y0." + QByteArray::number(i % 3) + "F" + QByteArray::number(1000 + i) + "\n";
+        if (i % 50 == 0)
+            program += "$110=" + QByteArray::number(500 + i) + "\n";
+    }
+    const QString path = main.writeFile(program);
+    const QRegularExpression jobLine(QStringLiteral("^(G1X|\\$110=)"));
+    QRandomGenerator random(20261206);
+    enum Moment { Reading, Queueing, Holding, WritingEeprom };
+    for (int round = 0; round < rounds; ++round) {
+        const auto moment = Moment(random.bounded(4));
+        const int delayMs = int(random.bounded(moment == Queueing ? 4 : 30));
+        const QString where = QStringLiteral("round %1, moment %2, %3 ms").arg(round).arg(moment).arg(delayMs);
+        const int logStart = main.simulator->receivedLines().size();
+        if (round > 0)
+            QVERIFY2(main.reconnect(), qPrintable(where));
+        QObject roundContext;   // timers and connections of this round end with it
+        bool stopped = false;
+        const auto stop = [&] {
+            if (!stopped) {
+                stopped = true;
+                main.click("button_stop");
+            }
+        };
+        if (moment == WritingEeprom) {
+            connect(main.simulator.get(), &GrblSimulator::lineReceived, &roundContext, [&](const QString &line) {
+                if (line.startsWith(QLatin1String("$110=")))
+                    QTimer::singleShot(0, &roundContext, stop);
+            });
+        }
+        if (moment == Reading) {
+            QTimer::singleShot(0, &roundContext, [&] { main.click("button_play_pause"); });
+            QTimer::singleShot(delayMs / 10, &roundContext, stop);
+        }
+        mode->loadFile(path);
+        if (moment != Reading)
+            main.click("button_play_pause");
+        if (moment == Queueing)
+            QTimer::singleShot(delayMs, &roundContext, stop);
+        if (moment == Holding) {
+            spinUntil([] { return false; }, delayMs);
+            main.click("button_play_pause");
+            spinUntil([] { return false; }, delayMs);
+        } else {
+            QVERIFY2(spinUntil([&] { return stopped || !mode->isStarted(); }, 30000), qPrintable(where));
+        }
+        stop();
+        QCOMPARE(main.window->pageStack()->currentIndex(), 0);
+        QVERIFY(spinUntil([&] { return !mode->isStarted(); }, 5000));
+        // The connection holds its port until the controller has shown that it took the reset.
+        QVERIFY2(spinUntil([&] { return main.closingConnectionGone(); }, 10000), qPrintable(where));
+        const QStringList log = main.simulator->receivedLines().mid(logStart);
+        const int reset = log.indexOf(QStringLiteral("<0x18>"));
+        const QStringList afterReset = log.mid(std::max(reset, 0));
+        QVERIFY2(afterReset.filter(jobLine).isEmpty(), qPrintable(where + QStringLiteral(": ") + afterReset.join(QLatin1Char('|'))));
+    }
+}
+
+// 100,000 lines as real files have them: comments with umlauts, dashes, quotes and question marks,
+// "\r\n" and "\r\r\n" line ends, blank lines, homing with a stored startup block (whose echo ">G21:ok"
+// answers none of our lines); answers come in random chunks, and the job is held and resumed every
+// 10,000 lines. Every line arrives once, in order, as GRBL reads it; nothing overflows; the job
+// completes once, at its end. The expected lines come from a plain reading of the file of their own.
+void TstModeGcode::soakOfRealWorldLines()
+{
+    GrblSimulator::Options options;
+    options.chunkedAnswers = true;
+    options.seed = 77;
+    options.bootMs = 10;
+    options.settings = {{22, 1}};
+    MainPage main;
+    QVERIFY(main.connectToSimulator(options));
+    Mode_Gcode *mode = main.gcode();
+    auto *input = mode->findChild<QLineEdit *>(QStringLiteral("input_user"));
+    input->setText(QStringLiteral("$N0=G21"));
+    QTest::keyClick(input, Qt::Key_Return);
+    QVERIFY(spinUntil([&] { return main.window->connection()->sendQueue()->count() == 0; }, 10000));
+
+    const QList<QByteArray> comments{" (Fr\xc3\xa4ser \xc3\x98" "3 mm \xe2\x80\x93 Schlitz)", " ; \xe2\x80\x9cPlatte\xe2\x80\x9d 3\xc3\x97" "4?",
+                                     " (ok!)", " (T\xc3\xbcr zu? ~)", ""};
+    const QList<QByteArray> lineEnds{"\r\n", "\r\r\n", "\n"};
+    QByteArray file;
+    QStringList expected;
+    for (int i = 1; i <= 100000; ++i) {
+        QByteArray line;
+        if (i % 10000 == 5000)
+            line = "$H";
+        else if (i % 97 == 0)
+            line = "";
+        else
+            line = "G1 X" + QByteArray::number(i % 200) + "." + QByteArray::number(i % 10) + " Y-" + QByteArray::number(i % 130)
+                + " F" + QByteArray::number(1000 + i % 500) + comments.at(i % comments.size());
+        file += line + lineEnds.at(i % lineEnds.size());
+        expected << QString::fromUtf8(line).remove(QRegularExpression(QStringLiteral("\\(.*\\)|;.*$"))).trimmed();
+    }
+    mode->loadFile(main.writeFile(file));
+    QCOMPARE(mode->program().size(), 100000);
+
+    QObject holder;
+    connect(GcodeSerialMessage::instance(), &GcodeSerialMessage::setProgress, &holder, [&](qint64 line) {
+        if (line % 10000 == 0 && line < 100000 && mode->isStarted() && !mode->isPaused()) {
+            main.click("button_play_pause");
+            QTimer::singleShot(20, &holder, [&] { main.click("button_play_pause"); });
+        }
+    });
+    main.click("button_play_pause");
+    QVERIFY(spinUntil([&] { return !main.boxes.texts.isEmpty(); }, 600000));
+    spinUntil([] { return false; }, 100);
+    QCOMPARE(main.boxes.texts.size(), 1);
+
+    QStringList received = main.received();
+    received.removeAll(QStringLiteral("!"));
+    received.removeAll(QStringLiteral("~"));
+    received.removeAll(QStringLiteral("?"));
+    QCOMPARE(received.value(0), QStringLiteral("$N0=G21"));
+    QCOMPARE(received.mid(1), expected);
+    QCOMPARE(main.simulator->receivedLines().count(QStringLiteral("!")), 9);
+    QCOMPARE(main.simulator->overflowCount(), 0);
+    QCOMPARE(InfoDialog::instance()->text(), QString());
 }
 
 QTEST_MAIN(TstModeGcode)
