@@ -2,9 +2,7 @@
 
 #include <QVector>
 
-#include <array>
-
-using Axes = std::array<double, 3>;
+#include "tools/grblsim/axes.h"
 
 // An arc as GRBL moves it: a chain of chords whose end points lie on the arc, so short that the
 // path never strays more than the arc tolerance ($12) from the circle. Worked out in single

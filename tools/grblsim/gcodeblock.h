@@ -2,9 +2,7 @@
 
 #include <QString>
 
-#include <array>
-
-using Axes = std::array<double, 3>;
+#include "tools/grblsim/axes.h"
 
 // The parser's modal state ("$G") and what it knows about positions and offsets, all in millimetres
 // and machine coordinates.

@@ -33,7 +33,7 @@ double ProbeSurface::bowAt(double x, double y) const
     return m_sagitta * (1 - u * u) * (1 - v * v);
 }
 
-double ProbeSurface::clearance(const std::array<double, 3> &from, const std::array<double, 3> &to, double fraction) const
+double ProbeSurface::clearance(const Axes &from, const Axes &to, double fraction) const
 {
     const double x = from[0] + (to[0] - from[0]) * fraction;
     const double y = from[1] + (to[1] - from[1]) * fraction;
@@ -41,13 +41,13 @@ double ProbeSurface::clearance(const std::array<double, 3> &from, const std::arr
     return z - heightAt(x, y);
 }
 
-bool ProbeSurface::touches(const std::array<double, 3> &point) const
+bool ProbeSurface::touches(const Axes &point) const
 {
     return point[2] <= heightAt(point[0], point[1]);
 }
 
 // Sampled every 0.1 mm of the way (and at least every 0.01 mm of height), then narrowed by bisection.
-double ProbeSurface::changeFraction(const std::array<double, 3> &from, const std::array<double, 3> &to) const
+double ProbeSurface::changeFraction(const Axes &from, const Axes &to) const
 {
     const bool startsTouching = clearance(from, to, 0.0) <= 0.0;
     const auto changed = [&](double fraction) { return (clearance(from, to, fraction) <= 0.0) != startsTouching; };
@@ -69,7 +69,7 @@ double ProbeSurface::changeFraction(const std::array<double, 3> &from, const std
     return -1.0;
 }
 
-bool ProbeSurface::goesBelow(const std::array<double, 3> &from, const std::array<double, 3> &to) const
+bool ProbeSurface::goesBelow(const Axes &from, const Axes &to) const
 {
     const double length = std::hypot(to[0] - from[0], to[1] - from[1], to[2] - from[2]);
     const int samples = std::max(1, int(std::ceil(length / SampleStep)));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <array>
+#include "tools/grblsim/axes.h"
 
 // The work surface under the tool: what the simulated probe touches and what a cut goes into.
 // Heights are machine Z in millimetres at machine X, Y. Every kind passes through zAtOrigin at X0 Y0.
@@ -21,18 +21,17 @@ public:
         : m_kind(kind), m_z0(zAtOrigin), m_sagitta(sagitta), m_centreX(centreX), m_centreY(centreY) {}
 
     double heightAt(double x, double y) const;
-    Kind kind() const { return m_kind; }
 
-    bool touches(const std::array<double, 3> &point) const;     // at or below the surface
+    bool touches(const Axes &point) const;     // at or below the surface
     // The first point on the way from `from` to `to` where touches() changes, as a fraction of the
     // way, or -1 when it never does.
-    double changeFraction(const std::array<double, 3> &from, const std::array<double, 3> &to) const;
+    double changeFraction(const Axes &from, const Axes &to) const;
     // Whether the straight move from `from` to `to` dips below the surface anywhere (sampled every 0.1 mm).
-    bool goesBelow(const std::array<double, 3> &from, const std::array<double, 3> &to) const;
+    bool goesBelow(const Axes &from, const Axes &to) const;
 
 private:
     double bowAt(double x, double y) const;
-    double clearance(const std::array<double, 3> &from, const std::array<double, 3> &to, double fraction) const;
+    double clearance(const Axes &from, const Axes &to, double fraction) const;
 
     static constexpr double BoardWidth = 100.0;
     static constexpr double BoardDepth = 80.0;

@@ -2,9 +2,7 @@
 
 #include <QString>
 
-#include <array>
-
-using Axes = std::array<double, 3>;
+#include "tools/grblsim/axes.h"
 
 // One executed motion of the simulated machine, as its steppers made it. Arcs appear as the chords
 // GRBL plans them as (every chord end lies on the arc); each chord carries the arc it belongs to.

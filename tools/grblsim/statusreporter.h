@@ -2,9 +2,7 @@
 
 #include <QString>
 
-#include <array>
-
-using Axes = std::array<double, 3>;
+#include "tools/grblsim/axes.h"
 
 // Composes the "<...>" status report as GRBL 1.1h does, including its habit of sending the work
 // offset and the overrides only now and then: WCO every 10th report (30th while busy) and right
