@@ -25,33 +25,54 @@ QString realtimeCommandOf(const QString &text)
 
 QString stripped(const QString &line)
 {
-    QString result;
-    result.reserve(line.size());
+    const QByteArray bytes = line.toUtf8();
+    return QString::fromUtf8(strippedBytes(bytes.constData(), bytes.constData() + bytes.size()));
+}
+
+QByteArray strippedBytes(const char *begin, const char *end)
+{
+    QByteArray result;
+    result.reserve(int(end - begin));
     bool inComment = false;
-    for (const QChar character : line) {
+    for (const char *byte = begin; byte != end; ++byte) {
         if (inComment) {
-            inComment = character != QLatin1Char(')');
+            inComment = *byte != ')';
             continue;
         }
-        if (character == QLatin1Char('('))
+        if (*byte == '(')
             inComment = true;
-        else if (character == QLatin1Char(';'))
+        else if (*byte == ';')
             break;
-        else if (character != QLatin1Char('\r') && character != QLatin1Char('\n'))
-            result.append(character);
+        else if (*byte != '\r' && *byte != '\n')
+            result.append(*byte);
     }
     return result.trimmed();
+}
+
+namespace {
+bool isUnsafe(uint code)
+{
+    const bool control = code < 0x20 && code != '\t';
+    return control || code >= 0x7f || code == '?' || code == '!' || code == '~';
+}
 }
 
 int unsafeCharacterAt(const QString &line)
 {
     for (int i = 0; i < line.size(); ++i) {
-        const ushort code = line.at(i).unicode();
-        const bool control = code < 0x20 && code != '\t';
-        if (control || code >= 0x7f || code == '?' || code == '!' || code == '~')
+        if (isUnsafe(line.at(i).unicode()))
             return i;
     }
     return -1;
+}
+
+bool isSafe(const QByteArray &line)
+{
+    for (const char byte : line) {
+        if (isUnsafe(uchar(byte)))
+            return false;
+    }
+    return true;
 }
 
 QString describeCharacter(QChar character)
