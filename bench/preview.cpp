@@ -1,6 +1,6 @@
 // Times the preview's handling of a large program: reading the file, parsing every line, building the
-// tool path geometry both ways a program can be read, and estimating its run time; reports lines per
-// second and the peak resident memory.
+// tool path both ways a program can be read, and estimating its run time; reports lines per second and
+// the peak resident memory.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,10 +12,11 @@
 #include <cstdio>
 #include <ctime>
 
-#include "preview/gcoderenderhelper.h"
 #include "preview/jobtimeestimate.h"
 #include "preview/pathgeometry.h"
+#include "preview/toolpathinterpreter.h"
 #include "toolpath/gcodeline.h"
+#include "toolpath/gcodeprogram.h"
 
 namespace {
 constexpr int LineCount = 1000000;
@@ -134,48 +135,34 @@ int main(int argc, char *argv[])
 
     Clock clock;
     clock.restart();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QString error;
+    const GcodeProgram program = GcodeProgram::read(path, &error);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    file.close();
-    report("read", clock, lines.size());
-
-    {
-        clock.restart();
-        QVector<GcodeLine> parsed;
-        parsed.reserve(lines.size());
-        for (const QString &line : qAsConst(lines)) {
-            if (!line.isEmpty())
-                parsed.append(GcodeLine(line));
-        }
-        const qint64 parseWall = clock.wallNanoseconds();
-        const qint64 parseCpu = clock.cpuNanoseconds();
-        report("parse (GcodeLine)", clock, lines.size());
-
-        for (const auto interpretation : {PathGeometry::Interpretation::Literal, PathGeometry::Interpretation::Machine}) {
-            const bool machine = interpretation == PathGeometry::Interpretation::Machine;
-            clock.restart();
-            PathGeometry geometry;
-            geometry.build(parsed, interpretation);
-            report(machine ? "geometry, as the machine reads" : "geometry, literal (PCB, STL)", clock, lines.size());
-            if (machine)
-                report("parse + geometry, machine", parseWall + clock.wallNanoseconds(), parseCpu + clock.cpuNanoseconds(),
-                       lines.size());
-            std::printf("vertices: %d\n", geometry.vertexCount());
-        }
     }
+    const int lines = int(program.lineCount());
+    report("read", clock, lines);
 
     clock.restart();
-    Gcoderenderhelper helper;
-    helper.setInterpretation(PathGeometry::Interpretation::Machine);
-    helper.build(lines);
-    report("G-code mode drawing (both)", clock, lines.size());
-    std::printf("peak resident memory: %.1f MB\n", residentKiB("VmHWM:") / 1024.0);
+    int words = 0;
+    for (qint64 line = 0; line < program.lineCount(); ++line)
+        words += GcodeLine(program.line(line)).has(QLatin1Char('X'));
+    report("parse (GcodeLine)", clock, lines);
+
+    const std::atomic<bool> running{false};
+    for (const auto interpretation : {PathGeometry::Interpretation::Literal, PathGeometry::Interpretation::Machine}) {
+        const bool machine = interpretation == PathGeometry::Interpretation::Machine;
+        clock.restart();
+        const PathVertices vertices = PathVertices::traced(program, *PathGeometry::interpreter(interpretation), running);
+        report(machine ? "parse + path, as the machine reads" : "parse + path, literal (PCB, STL)", clock, lines);
+        std::printf("vertices: %d\n", vertices.vertexCount());
+    }
+    std::printf("lines with X: %d; peak resident memory: %.1f MB\n", words, residentKiB("VmHWM:") / 1024.0);
 
     clock.restart();
-    const QVector<float> remaining = JobTimeEstimate::remainingAfterLines(lines, TravelTimePlanner::Limits());
-    report("time estimate", clock, lines.size());
+    const QVector<float> remaining = JobTimeEstimate::remainingAfterLines(program, TravelTimePlanner::Limits(), running);
+    report("time estimate", clock, lines);
     std::printf("estimated run time: %.0f s; peak resident memory: %.1f MB\n", remaining.first(),
                 residentKiB("VmHWM:") / 1024.0);
     return 0;

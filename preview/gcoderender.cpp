@@ -1,8 +1,10 @@
 #include "preview/gcoderender.h"
 
+#include "preview/machineinterpreter.h"
 #include "preview/maschine.h"
 #include "preview/millcamcontroller.h"
 #include "preview/moveableobject.h"
+#include "toolpath/gcodeprogram.h"
 
 #include <QLabel>
 #include <QOpenGLContext>
@@ -182,12 +184,9 @@ void GcodeRender::loadGcode(const QStringList &lines, int type)
 {
     switch (type) {
     case GcodeTarget:
+        clearProgram();
         m_gcodePath.build(lines);
-        m_gcodePath.setTranslation(DrawingLift);
-        // The tool stays on the program when the user drags the drawing.
-        connect(m_gcodePath.entities().first()->transform(), &Qt3DCore::QTransform::translationChanged, this,
-                &GcodeRender::placeToolMarker);
-        placeToolMarker();
+        placeGcodePath();
         break;
     case StlTarget:
         m_stlPath.buildWithStock(lines);
@@ -209,6 +208,44 @@ void GcodeRender::loadGcode(const QStringList &lines, int type)
     default:
         break;
     }
+}
+
+void GcodeRender::loadProgram(std::shared_ptr<const GcodeProgram> program)
+{
+    clearProgram();
+    if (!program)
+        return;
+    m_gcodePathBuild.start(
+        [program](const std::atomic<bool> &cancelled) {
+            MachineInterpreter interpreter;
+            return std::make_shared<PathVertices>(PathVertices::traced(*program, interpreter, cancelled));
+        },
+        [this](const std::shared_ptr<PathVertices> &path) {
+            m_gcodePath.draw(std::move(*path));
+            placeGcodePath();
+            emit programDrawn();
+        });
+}
+
+void GcodeRender::clearProgram()
+{
+    m_gcodePathBuild.cancel();
+    m_gcodePath.clear();
+    m_executedLine = 0;
+    placeToolMarker();
+}
+
+// A drawing that arrives while another mode is shown stays hidden until the G-code mode returns.
+void GcodeRender::placeGcodePath()
+{
+    m_gcodePath.setTranslation(DrawingLift);
+    if (!m_gcodeModeShown)
+        m_gcodePath.hide();
+    // The tool stays on the program when the user drags the drawing.
+    connect(m_gcodePath.entities().first()->transform(), &Qt3DCore::QTransform::translationChanged, this,
+            &GcodeRender::placeToolMarker);
+    m_gcodePath.setExecutedLine(m_executedLine);
+    placeToolMarker();
 }
 
 bool GcodeRender::showGcodeMode()
@@ -262,6 +299,7 @@ void GcodeRender::setToolPosition(float x, float y, float z)
 
 void GcodeRender::setExecutedLine(qint64 programLine)
 {
+    m_executedLine = programLine;
     m_gcodePath.setExecutedLine(programLine);
 }
 

@@ -5,14 +5,18 @@
 #include <QStringList>
 #include <QVector3D>
 
+#include <memory>
+
 #include "preview/gcoderenderhelper.h"
 #include "preview/heightmapsurface.h"
+#include "preview/latestwork.h"
 #include "preview/millingtable.h"
 #include "preview/pcbrenderhelper.h"
 #include "preview/toolmarker.h"
 
 class QStackedWidget;
 class QWidget;
+class GcodeProgram;
 class MillCamController;
 namespace Qt3DCore { class QEntity; }
 namespace Qt3DRender { class QCamera; }
@@ -31,6 +35,12 @@ public:
 
     void createWindow(QStackedWidget *stack);
     void loadGcode(const QStringList &lines, int type);
+    // The G-code mode's program, read as the machine executes it. Its path is built on a worker and
+    // shown once ready (programDrawn() follows); until then no program is drawn. A later load or
+    // clearProgram() drops a build still running. The program is let go once its path is built.
+    void loadProgram(std::shared_ptr<const GcodeProgram> program);
+    // Removes the G-code mode's drawing; its memory comes back once the event loop has run.
+    void clearProgram();
     bool showGcodeMode();
     bool showPcbMode();
     bool showStlMode();
@@ -58,7 +68,11 @@ public Q_SLOTS:
     // none): the path up to the line's end is drawn in the executed colour.
     void setExecutedLine(qint64 programLine);
 
+Q_SIGNALS:
+    void programDrawn();
+
 private:
+    void placeGcodePath();
     void placeToolMarker();
     void showToolMarker(bool gcodeMode);
     void buildFrameGraph();
@@ -68,6 +82,9 @@ private:
     void addCameraController();
 
     Gcoderenderhelper m_gcodePath;
+    LatestWork<std::shared_ptr<PathVertices>> m_gcodePathBuild{this};
+    // Kept for a path still being built, which shows it once drawn.
+    qint64 m_executedLine = 0;
     PcbRenderHelper m_pcbLayers;
     HeightMapSurface m_heightMap;
     Gcoderenderhelper m_stlPath;

@@ -1,6 +1,7 @@
 #include "preview/gcoderenderhelper.h"
 
 #include "preview/moveableobject.h"
+#include "preview/toolpathinterpreter.h"
 
 #include <Qt3DCore/QEntity>
 #include <Qt3DCore/QTransform>
@@ -9,8 +10,8 @@
 #include <Qt3DExtras/QPlaneMesh>
 #include <Qt3DRender/QGeometryRenderer>
 
-#include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 const QColor PathColour(255, 97, 48, 255);
@@ -60,19 +61,32 @@ void Gcoderenderhelper::clear()
     m_geometries.clear();
     m_entities.clear();
     m_lines.clear();
-    m_emptyLines.clear();
 }
 
 void Gcoderenderhelper::build(const QStringList &lines)
 {
     clear();
+    const std::unique_ptr<ToolpathInterpreter> interpreter = PathGeometry::interpreter(m_interpretation);
+    PathVertices path(lines.size());
     m_lines.reserve(lines.size());
-    for (int index = 0; index < lines.size(); ++index) {
-        if (lines.at(index).isEmpty())
-            m_emptyLines.append(index);
-        else
-            m_lines.append(GcodeLine(lines.at(index)));
+    for (const QString &text : lines) {
+        // An empty line draws nothing but keeps its place in the numbering of the executed part.
+        const GcodeLine line(text);
+        path.add(line, *interpreter);
+        if (!text.isEmpty())
+            m_lines.append(line);
     }
+    addPiece(std::move(path));
+}
+
+void Gcoderenderhelper::draw(PathVertices path)
+{
+    clear();
+    addPiece(std::move(path));
+}
+
+void Gcoderenderhelper::addPiece(PathVertices path)
+{
     m_pathMaterial = lineMaterial(PathColour);
 
     auto *entity = new MoveableObject;
@@ -82,7 +96,7 @@ void Gcoderenderhelper::build(const QStringList &lines)
     m_renderers.append(renderer);
     m_geometries.append(geometry);
 
-    geometry->build(m_lines, m_interpretation);
+    geometry->setPath(std::move(path));
     renderer->setVertexCount(geometry->vertexCount());
     renderer->setInstanceCount(1);
     renderer->setIndexOffset(0);
@@ -115,11 +129,9 @@ void Gcoderenderhelper::setExecutedLine(qint64 programLine)
     if (!m_executedRenderer)
         return;
     const LineEndIndex &lineEnds = m_geometries.first()->lineEnds();
-    const qint64 lines = qBound<qint64>(0, programLine, m_lines.size() + m_emptyLines.size());
-    const qint64 emptyBefore = std::lower_bound(m_emptyLines.begin(), m_emptyLines.end(), lines) - m_emptyLines.begin();
-    const qint64 parsed = lines - emptyBefore;
+    const int lines = int(qBound<qint64>(0, programLine, lineEnds.size()));
     // The two parts share the vertex where they meet.
-    const int executed = parsed == 0 ? 1 : lineEnds.at(int(parsed - 1));
+    const int executed = lines == 0 ? 1 : lineEnds.at(lines - 1);
     m_executedRenderer->setVertexCount(executed);
     m_renderers.first()->setFirstVertex(executed - 1);
     m_renderers.first()->setVertexCount(m_geometries.first()->vertexCount() - executed + 1);

@@ -29,6 +29,8 @@ public:
     void setInterpretation(PathGeometry::Interpretation interpretation) { m_interpretation = interpretation; }
     void build(const QStringList &lines);
     void buildWithStock(const QStringList &lines);
+    // Replaces the drawing by a path built elsewhere; lines() stays empty.
+    void draw(PathVertices path);
     // A translucent plate just below the drawing's zero height covering `area` (G-code X and Y).
     void setStockPlate(const PathGeometry::Extent &area);
     void clear();
@@ -39,8 +41,9 @@ public:
     void moveBy(const QVector3D &delta);
     QVector3D translation() const;
     PathGeometry::Extent extent() const;
-    // Draws the path up to the end of the given line of the built list (1-based, empty lines counted)
-    // in the executed colour; 0 shows nothing executed. Changes only the draw ranges, never the geometry.
+    // Draws the path up to the end of the given line of the drawn program (1-based, empty lines
+    // counted) in the executed colour; 0 shows nothing executed. Changes only the draw ranges, never
+    // the geometry.
     void setExecutedLine(qint64 programLine);
 
     const QVector<GcodeLine> &lines() const { return m_lines; }
@@ -56,13 +59,13 @@ public:
 private:
     void setEnabled(bool enabled);
     void removeStockPlate();
+    void addPiece(PathVertices path);
     void addExecutedPart(MoveableObject *piece, PathGeometry *geometry);
 
     QPointer<Qt3DCore::QEntity> m_root;
     PathGeometry::Interpretation m_interpretation = PathGeometry::Interpretation::Literal;
+    // The non-empty lines of the built list, parsed.
     QVector<GcodeLine> m_lines;
-    // Indexes of the empty lines of the built list, which are not parsed, ascending.
-    QVector<int> m_emptyLines;
     // The renderer, geometry, material and stock plate of a piece are owned by its entity.
     QVector<Qt3DRender::QGeometryRenderer *> m_renderers;
     QVector<PathGeometry *> m_geometries;

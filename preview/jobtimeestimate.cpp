@@ -2,31 +2,40 @@
 
 #include "preview/machineinterpreter.h"
 #include "toolpath/gcodeline.h"
-
-#include <QtConcurrent>
+#include "toolpath/gcodeprogram.h"
 
 #include <cmath>
 
 JobTimeEstimate::JobTimeEstimate(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_watcher, &QFutureWatcher<QVector<float>>::finished, this, &JobTimeEstimate::finishEstimate);
     m_settingsChanged.setSingleShot(true);
     m_settingsChanged.setInterval(0);
-    connect(&m_settingsChanged, &QTimer::timeout, this, [this] { estimate(m_program); });
+    connect(&m_settingsChanged, &QTimer::timeout, this, [this] {
+        if (const std::shared_ptr<const GcodeProgram> program = m_program.lock())
+            estimate(program);
+    });
 }
 
-void JobTimeEstimate::estimate(const QStringList &program)
+void JobTimeEstimate::estimate(std::shared_ptr<const GcodeProgram> program)
 {
+    clear();
+    if (!program)
+        return;
     m_program = program;
-    m_remaining.clear();
-    m_watcher.setFuture(QtConcurrent::run(&JobTimeEstimate::remainingAfterLines, program, m_limits));
+    const TravelTimePlanner::Limits limits = m_limits;
+    m_work.start([program, limits](const std::atomic<bool> &cancelled) { return remainingAfterLines(*program, limits, cancelled); },
+                 [this](const QVector<float> &remaining) {
+                     m_remaining = remaining;
+                     emit estimated();
+                 });
 }
 
-void JobTimeEstimate::finishEstimate()
+void JobTimeEstimate::clear()
 {
-    m_remaining = m_watcher.result();
-    emit estimated();
+    m_work.cancel();
+    m_program.reset();
+    m_remaining = QVector<float>();
 }
 
 double JobTimeEstimate::remainingSeconds(qint64 programLine) const
@@ -36,22 +45,24 @@ double JobTimeEstimate::remainingSeconds(qint64 programLine) const
     return m_remaining.at(int(programLine));
 }
 
-QVector<float> JobTimeEstimate::remainingAfterLines(const QStringList &program, const TravelTimePlanner::Limits &limits)
+QVector<float> JobTimeEstimate::remainingAfterLines(const GcodeProgram &program, const TravelTimePlanner::Limits &limits,
+                                                    const std::atomic<bool> &cancelled)
 {
+    const int lines = int(program.lineCount());
     MachineInterpreter interpreter;
-    TravelTimePlanner planner(limits, program.size());
-    for (int line = 0; line < program.size(); ++line) {
+    TravelTimePlanner planner(limits, lines);
+    for (int line = 0; line < lines && !cancelled.load(std::memory_order_relaxed); ++line) {
         planner.setLine(line);
-        interpreter.interpret(GcodeLine(program.at(line)), planner);
+        interpreter.interpret(GcodeLine(program.line(line)), planner);
     }
-    planner.finish();
-
-    QVector<float> remaining(program.size() + 1, 0.0f);
+    // Each line's time becomes the time from its start to the end, in place.
+    QVector<float> remaining = planner.finish();
     double left = 0.0;
-    for (int line = program.size() - 1; line >= 0; --line) {
-        left += planner.lineSeconds().at(line);
+    for (int line = lines - 1; line >= 0; --line) {
+        left += remaining.at(line);
         remaining[line] = float(left);
     }
+    remaining.append(0.0f);
     return remaining;
 }
 
@@ -74,7 +85,7 @@ void JobTimeEstimate::setMachineSetting(const QString &name, const QString &valu
     if (!field || !usable || *field == number)
         return;
     *field = number;
-    if (!m_program.isEmpty())
+    if (!m_program.expired())
         m_settingsChanged.start();
 }
 

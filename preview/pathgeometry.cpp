@@ -6,22 +6,7 @@
 #include <Qt3DRender/QAttribute>
 #include <Qt3DRender/QBuffer>
 
-#include <cfloat>
 #include <cstring>
-#include <memory>
-
-PathGeometry::Extent PathGeometry::Extent::empty()
-{
-    return {FLT_MAX, FLT_MAX, -FLT_MAX, -FLT_MAX};
-}
-
-void PathGeometry::Extent::unite(const Extent &other)
-{
-    minX = std::min(minX, other.minX);
-    minY = std::min(minY, other.minY);
-    maxX = std::max(maxX, other.maxX);
-    maxY = std::max(maxY, other.maxY);
-}
 
 PathGeometry::PathGeometry(Qt3DCore::QNode *parent)
     : Qt3DRender::QGeometry(parent)
@@ -38,19 +23,28 @@ PathGeometry::PathGeometry(Qt3DCore::QNode *parent)
     addAttribute(m_positionAttribute);
 }
 
+std::unique_ptr<ToolpathInterpreter> PathGeometry::interpreter(Interpretation interpretation)
+{
+    if (interpretation == Interpretation::Machine)
+        return std::make_unique<MachineInterpreter>();
+    return std::make_unique<LiteralInterpreter>();
+}
+
 bool PathGeometry::build(const QVector<GcodeLine> &lines, Interpretation interpretation)
 {
-    std::unique_ptr<ToolpathInterpreter> interpreter;
-    if (interpretation == Interpretation::Machine)
-        interpreter = std::make_unique<MachineInterpreter>();
-    else
-        interpreter = std::make_unique<LiteralInterpreter>();
-    m_path = PathVertices(lines.size());
+    const std::unique_ptr<ToolpathInterpreter> reader = interpreter(interpretation);
+    PathVertices path(lines.size());
     for (const GcodeLine &line : lines)
-        m_path.add(line, *interpreter);
+        path.add(line, *reader);
+    setPath(std::move(path));
+    return false;
+}
+
+void PathGeometry::setPath(PathVertices path)
+{
+    m_path = std::move(path);
     m_vertexBuffer->setData(m_path.bytes());
     m_positionAttribute->setCount(uint(vertexCount()));
-    return false;
 }
 
 QVector<float> PathGeometry::vertices() const
@@ -58,16 +52,4 @@ QVector<float> PathGeometry::vertices() const
     QVector<float> floats(vertexCount() * 3);
     std::memcpy(floats.data(), m_path.bytes().constData(), size_t(floats.size()) * sizeof(float));
     return floats;
-}
-
-PathGeometry::Extent PathGeometry::cutExtent() const
-{
-    Extent extent = Extent::empty();
-    const QVector<float> &cuts = cutVertices();
-    for (int i = 0; i + 2 < cuts.size(); i += 3) {
-        const float x = cuts.at(i);
-        const float y = -cuts.at(i + 2);
-        extent.unite({x, y, x, y});
-    }
-    return extent;
 }

@@ -3,6 +3,9 @@
 #include <QVector>
 #include <Qt3DRender/QGeometry>
 
+#include <memory>
+
+#include "preview/pathextent.h"
 #include "preview/pathvertices.h"
 #include "toolpath/gcodeline.h"
 
@@ -18,24 +21,19 @@ public:
     // How the program is read: as the machine executes it (the G-code mode's own programs), or with
     // coordinates as they stand (the programs the PCB and STL/DXF jobs write for themselves).
     enum class Interpretation { Literal, Machine };
-
-    // Extent of the feed moves in G-code X and Y; empty (minima above maxima) when there are none.
-    struct Extent
-    {
-        float minX, minY, maxX, maxY;
-        static Extent empty();
-        bool isEmpty() const { return minX > maxX || minY > maxY; }
-        void unite(const Extent &other);
-    };
+    using Extent = PathExtent;
 
     explicit PathGeometry(Qt3DCore::QNode *parent = nullptr);
 
+    static std::unique_ptr<ToolpathInterpreter> interpreter(Interpretation interpretation);
+
     bool build(const QVector<GcodeLine> &lines, Interpretation interpretation = Interpretation::Literal);
+    // Shows a path built elsewhere, a worker thread for instance.
+    void setPath(PathVertices path);
     int vertexCount() const { return m_path.vertexCount(); }
-    Extent cutExtent() const;
+    Extent cutExtent() const { return m_path.cutExtent(); }
     // x, y, z of every vertex, as uploaded to the vertex buffer.
     QVector<float> vertices() const;
-    const QVector<float> &cutVertices() const { return m_path.cutVertices(); }
     // Vertex count once each line was drawn.
     const LineEndIndex &lineEnds() const { return m_path.lineEnds(); }
 

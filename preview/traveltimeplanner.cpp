@@ -27,8 +27,14 @@ double trapezoidSeconds(double length, double v0, double v1, double nominal, dou
 
 TravelTimePlanner::TravelTimePlanner(const Limits &limits, int lines)
     : m_limits(limits)
-    , m_lineSeconds(lines, 0.0)
+    , m_lineSeconds(lines, 0.0f)
 {
+}
+
+QVector<float> TravelTimePlanner::finish()
+{
+    synchronise();
+    return std::move(m_lineSeconds);
 }
 
 void TravelTimePlanner::move(const ToolMotion &motion)
@@ -43,7 +49,7 @@ void TravelTimePlanner::dwell(double seconds)
 {
     synchronise();
     if (seconds > 0.0 && m_line < m_lineSeconds.size())
-        m_lineSeconds[m_line] += seconds;
+        m_lineSeconds[m_line] += float(seconds);
 }
 
 void TravelTimePlanner::synchronise()
@@ -145,7 +151,7 @@ void TravelTimePlanner::runFront()
     const double reachableSquared = m_speed * m_speed + 2.0 * front.acceleration * front.length;
     const double exit = std::sqrt(std::min(nextEntrySquared, reachableSquared));
     if (front.line < m_lineSeconds.size())
-        m_lineSeconds[front.line] += trapezoidSeconds(front.length, m_speed, exit, front.nominal, front.acceleration);
+        m_lineSeconds[front.line] += float(trapezoidSeconds(front.length, m_speed, exit, front.nominal, front.acceleration));
     m_speed = exit;
     m_blocks.pop_front();
 }

@@ -35,9 +35,8 @@ public:
     void dwell(double seconds) override;
     void synchronise() override;
 
-    // Runs out what is still planned; then lineSeconds() holds the time spent on each line.
-    void finish() { synchronise(); }
-    const QVector<double> &lineSeconds() const { return m_lineSeconds; }
+    // Runs out what is still planned and hands over the time spent on each line.
+    QVector<float> finish();
 
 private:
     using Vector = std::array<double, 3>;
@@ -62,5 +61,5 @@ private:
     Vector m_previousUnit{};
     double m_speed = 0.0;                   // entry speed of the front block, mm/s
     int m_line = 0;
-    QVector<double> m_lineSeconds;
+    QVector<float> m_lineSeconds;
 };

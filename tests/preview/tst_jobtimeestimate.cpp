@@ -4,6 +4,7 @@
 
 #include "preview/jobtimeestimate.h"
 #include "tests/preview/linesender.h"
+#include "tests/preview/programfile.h"
 
 // The run time estimated from the program against a closed form and against the time the simulated
 // controller takes.
@@ -30,6 +31,7 @@ class TestJobTimeEstimate : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void oneMoveAndADwell();
+    void onlyTheLatestEstimateCounts();
     void matchesTheSimulator();
 };
 
@@ -40,7 +42,8 @@ void TestJobTimeEstimate::oneMoveAndADwell()
 {
     JobTimeEstimate estimate;
     QSignalSpy estimated(&estimate, &JobTimeEstimate::estimated);
-    estimate.estimate({"G1 X100 F600", "", "G4 P2.5"});
+    std::shared_ptr<const GcodeProgram> program = programOf({"G1 X100 F600", "", "G4 P2.5"});
+    estimate.estimate(program);
     QVERIFY(estimated.wait());
     for (const double rate : {500.0, 250.0}) {
         const double v = rate / 60.0;
@@ -52,8 +55,40 @@ void TestJobTimeEstimate::oneMoveAndADwell()
         estimate.setMachineSetting(QStringLiteral("$110"), QStringLiteral("250.000"));
         QCOMPARE(estimated.wait(rate == 250.0 ? 200 : 5000), rate != 250.0);
     }
+    // The estimate does not keep the program alive; without it new settings estimate nothing.
+    const std::weak_ptr<const GcodeProgram> kept = program;
+    program.reset();
+    QVERIFY(kept.expired());
+    estimate.setMachineSetting(QStringLiteral("$110"), QStringLiteral("500"));
+    QVERIFY(!estimated.wait(200));
+    QVERIFY(estimate.isReady());
     QCOMPARE(JobTimeEstimate::clockText(3725.4), QStringLiteral("1:02:05"));
     QCOMPARE(JobTimeEstimate::clockText(65), QStringLiteral("1:05"));
+}
+
+// 60 mm at 600 mm/min on a machine as fast as that: 6 s plus 1 s of speeding up and slowing down.
+void TestJobTimeEstimate::onlyTheLatestEstimateCounts()
+{
+    JobTimeEstimate estimate;
+    estimate.setMachineSetting(QStringLiteral("$110"), QStringLiteral("600"));
+    QSignalSpy estimated(&estimate, &JobTimeEstimate::estimated);
+    QStringList longer;
+    for (int line = 0; line < 20000; ++line)
+        longer << QStringLiteral("G1 X%1 F600").arg(line % 2 ? 100 : 0);
+    const auto superseded = programOf(longer);
+    const auto latest = programOf({"G1 X60 F600"});
+    estimate.estimate(superseded);
+    estimate.estimate(latest);
+    QVERIFY(estimated.wait());
+    QVERIFY(!estimated.wait(300));
+    QCOMPARE(estimated.size(), 1);
+    QVERIFY(qAbs(estimate.totalSeconds() - 7.0) < 1e-3);
+
+    estimate.estimate(superseded);
+    estimate.clear();
+    QVERIFY(!estimated.wait(300));
+    QVERIFY(!estimate.isReady());
+    QCOMPARE(estimate.totalSeconds(), 0.0);
 }
 
 // The simulator runs at four times real speed with a quicker machine than the factory one, so the
@@ -77,7 +112,7 @@ void TestJobTimeEstimate::matchesTheSimulator()
     QCOMPARE(estimate.limits().acceleration[2], 50.0);
     QSignalSpy estimated(&estimate, &JobTimeEstimate::estimated);
     const QStringList program = pocketProgram();
-    estimate.estimate(program);
+    estimate.estimate(programOf(program));
     QVERIFY(estimated.wait(5000));
 
     QElapsedTimer clock;

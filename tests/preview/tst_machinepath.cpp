@@ -1,28 +1,59 @@
 #include <QtTest>
 
+#include <Qt3DRender/QAttribute>
+#include <Qt3DRender/QBuffer>
+
 #include "preview/gcoderender.h"
+#include "preview/machineinterpreter.h"
+#include "preview/moveableobject.h"
 #include "tests/preview/linesender.h"
+#include "tests/preview/programfile.h"
 
 using Ends = QVector<QVector3D>;
 
 // The G-code mode's drawing read as the machine reads it, checked against where the simulated GRBL
-// controller takes the tool; the executed part and the tool drawn over it.
+// controller takes the tool; the executed part and the tool drawn over it; the drawing built on a
+// worker from the program as the G-code mode holds it.
 namespace {
 // Where the drawing stands at the end of each line, in G-code coordinates.
 Ends drawnLineEnds(const QStringList &program)
 {
-    QVector<GcodeLine> lines;
-    for (const QString &text : program)
-        lines << GcodeLine(text);
-    PathGeometry geometry;
-    geometry.build(lines, PathGeometry::Interpretation::Machine);
-    const QVector<float> xyz = geometry.vertices();
+    MachineInterpreter interpreter;
+    const PathVertices path = PathVertices::traced(*programOf(program), interpreter, std::atomic<bool>{false});
+    const auto *xyz = reinterpret_cast<const float *>(path.bytes().constData());
     Ends ends;
     for (int line = 0; line < program.size(); ++line) {
-        const int vertex = geometry.lineEnds().at(line) - 1;
+        const int vertex = path.lineEnds().at(line) - 1;
         ends << QVector3D(xyz[3 * vertex], -xyz[3 * vertex + 2], xyz[3 * vertex + 1]);
     }
     return ends;
+}
+
+// The vertices of the path and of its executed part after each line, the one before the first to one
+// past the last.
+struct Drawing
+{
+    QVector<float> vertices;
+    QVector<int> executed;
+    bool operator==(const Drawing &other) const { return vertices == other.vertices && executed == other.executed; }
+};
+
+Drawing drawingOf(Gcoderenderhelper &path, int lines)
+{
+    Drawing drawing{path.geometries().first()->vertices(), {}};
+    for (int line = -1; line <= lines + 1; ++line) {
+        path.setExecutedLine(line);
+        drawing.executed << path.executedPart()->vertexCount();
+    }
+    return drawing;
+}
+
+char *toString(const Drawing &drawing)
+{
+    QByteArray text = QByteArray::number(drawing.vertices.size() / 3) + " vertices, executed";
+    for (const int count : drawing.executed)
+        text += ' ' + QByteArray::number(count);
+    return qstrdup(text.constData());
 }
 
 QByteArray describe(const QString &line, const QVector3D &drawn, const QVector3D &expected)
@@ -44,6 +75,8 @@ private Q_SLOTS:
     void drawnEndsMatchTheSimulator();
     void executedPartFollowsTheLines();
     void toolMarkerStandsOnThePath();
+    void programDrawnOnAWorker();
+    void onlyTheLatestProgramIsDrawn();
 };
 
 void TestMachinePath::lineEnds_data()
@@ -161,6 +194,72 @@ void TestMachinePath::toolMarkerStandsOnThePath()
     render.showStlMode();
     render.setToolPosition(0, 0, 0);
     QVERIFY(!render.toolMarker()->isEnabled());
+}
+
+// The program as its file holds it (comments, carriage returns, blanks) draws what its lines as the
+// controller receives them draw through the list of lines; a line run before the drawing was ready
+// shows once it is.
+void TestMachinePath::programDrawnOnAWorker()
+{
+    const QStringList file{"G21 G90 (metric)\r", "", "G0 X10 Y5 ; to the start", "(a comment only)", "G1 Z-1 F100",
+                           "  G2 X20 Y5 I5  ", "G91 G1 X-3 Y2", "G90", "G18 G3 X10 Z-3 R6", "M30"};
+    const QStringList received{"G21 G90", "", "G0 X10 Y5", "", "G1 Z-1 F100",
+                               "G2 X20 Y5 I5", "G91 G1 X-3 Y2", "G90", "G18 G3 X10 Z-3 R6", "M30"};
+    Qt3DCore::QEntity root;
+    Gcoderenderhelper lineRoad;
+    lineRoad.setRoot(&root);
+    lineRoad.setInterpretation(PathGeometry::Interpretation::Machine);
+    lineRoad.build(received);
+
+    GcodeRender render;
+    render.showGcodeMode();
+    QSignalSpy drawn(&render, &GcodeRender::programDrawn);
+    render.loadProgram(programOf(file));
+    QVERIFY(render.gcodePath()->entities().isEmpty());
+    render.setExecutedLine(5);
+    QVERIFY(drawn.wait());
+    Gcoderenderhelper &programRoad = *render.gcodePath();
+    QCOMPARE(programRoad.executedPart()->vertexCount(), lineRoad.geometries().first()->lineEnds().at(4));
+    QVERIFY(programRoad.entities().first()->isEnabled());
+    QCOMPARE(programRoad.translation(), QVector3D(0, 50, 0));
+    QCOMPARE(drawingOf(programRoad, file.size()), drawingOf(lineRoad, received.size()));
+}
+
+// A load supersedes a build still running and clearing drops it; a drawing that arrives while another
+// mode is shown waits hidden. The program is let go once drawn, the geometry once cleared.
+void TestMachinePath::onlyTheLatestProgramIsDrawn()
+{
+    QStringList longer;
+    for (int line = 0; line < 20000; ++line)
+        longer << QStringLiteral("G1 X%1 Y%2 F900").arg(line % 100).arg(line / 100);
+    GcodeRender render;
+    render.showPcbMode();
+    QSignalSpy drawn(&render, &GcodeRender::programDrawn);
+    render.loadProgram(programOf(longer));
+    std::shared_ptr<const GcodeProgram> latest = programOf({"G0 X5", "G1 Y5 F100"});
+    render.loadProgram(latest);
+    QVERIFY(drawn.wait());
+    QVERIFY(!drawn.wait(300));
+    QCOMPARE(drawn.size(), 1);
+    QCOMPARE(render.gcodePath()->geometries().first()->vertices(), (QVector<float>{0, 0, 0, 5, 0, 0, 5, 0, -5}));
+    QVERIFY(!render.gcodePath()->entities().first()->isEnabled());
+    render.showGcodeMode();
+    QVERIFY(render.gcodePath()->entities().first()->isEnabled());
+    const std::weak_ptr<const GcodeProgram> program = latest;
+    latest.reset();
+    QVERIFY(program.expired());
+
+    const QPointer<Qt3DRender::QBuffer> buffer = render.gcodePath()->geometries().first()->attributes().first()->buffer();
+    render.clearProgram();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!buffer);
+    QVERIFY(render.gcodePath()->entities().isEmpty());
+    render.setExecutedLine(1);
+
+    render.loadProgram(programOf(longer));
+    render.clearProgram();
+    QVERIFY(!drawn.wait(300));
+    QVERIFY(render.gcodePath()->entities().isEmpty());
 }
 
 QTEST_MAIN(TestMachinePath)
