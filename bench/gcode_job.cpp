@@ -1,146 +1,191 @@
-// Loads a large G-code program through the G-code mode (read step and preview), queues it on a
-// connection to the simulated controller and streams for a while; prints times, rate and peak memory.
-#include "link/gcodeserialmessage.h"
-#include "link/serialport.h"
-#include "modes/mode_gcode.h"
+// The road of a huge G-code job: a generated 3D carving program of 1,000,000 and of 10,000,000 lines
+// (about 27 bytes a line) is read into its compact form and drawn by the preview on a worker. Each size
+// runs in a process of its own, so each has its own peak resident memory; the table ends with the ratio
+// of the two runs, which is about 10 for every step that grows linearly with the program.
+//
+//   gcode_job                 both sizes, and the ratios
+//   gcode_job --lines N       one run, its figures as "name value" lines
 #include "preview/gcoderender.h"
-#include "settings/database.h"
-#include "tools/grblsim/grblsimulator.h"
+#include "toolpath/gcodeprogram.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QMessageBox>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QTimer>
 
-#include <sys/resource.h>
+#include <cmath>
+#include <cstdio>
+#include <memory>
 
 namespace {
-QString writeProgram(const QString &path, int lines)
+const QStringList Sizes{QStringLiteral("1000000"), QStringLiteral("10000000")};
+
+struct Step
+{
+    const char *key;
+    const char *title;
+    const char *format;
+};
+const Step Steps[] = {
+    {"read", "read (GcodeProgram::read), s", "%14.3f"},
+    {"preview", "preview on a worker, s", "%14.3f"},
+    {"stall", "longest event loop pause, ms", "%14.1f"},
+    {"peak", "peak resident memory, MB", "%14.1f"},
+    {"before", "resident before reading, MB", "%14.1f"},
+    {"cleared", "resident once cleared, MB", "%14.1f"},
+};
+
+// A relief cut in rows 0.1 mm apart, each point 0.1 mm on, the depth following a smooth surface:
+// "G1 X12.30 Y4.50 Z-1.234".
+bool writeProgram(const QString &path, qint64 lines)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    QTextStream out(&file);
-    for (int i = 0; i < lines; ++i)
-        out << "G1X" << (i % 2000) * 0.1 << "Y" << (i / 2000) * 0.1 << "Z-0.1F1200\n";
-    return path;
+        return false;
+    QByteArray chunk = "G21 G90\nG0 Z5\nM3 S12000\nG1 F1500\n";
+    char line[64];
+    for (qint64 i = 4; i < lines; ++i) {
+        const double x = double(i % 2000) / 10.0;
+        const double y = double(i / 2000) / 10.0;
+        const double z = -1.5 - std::sin(x / 7.0) * std::cos(y / 5.0);
+        chunk.append(line, std::snprintf(line, sizeof line, "G1 X%.2f Y%.2f Z%.3f\n", x, y, z));
+        if (chunk.size() > (1 << 20)) {
+            if (file.write(chunk) != chunk.size())
+                return false;
+            chunk.clear();
+        }
+    }
+    return file.write(chunk) == chunk.size();
 }
 
-double peakResidentMegabytes()
+double statusMegabytes(const char *field)
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1.0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1.0;
 }
 
-// Wall time and the process's CPU time (all threads) of one phase; the CPU time shows the cost of a
-// phase even when other work on the machine stretches its wall time.
-class PhaseClock
+// The longest gap between the ticks of a 5 ms timer: how long the window could not react.
+class StallWatch
 {
 public:
-    PhaseClock() { restart(); }
-
-    void restart()
+    StallWatch()
     {
-        m_wall.start();
-        m_cpu = cpuSeconds();
+        m_tick.setInterval(5);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_sinceTick.nsecsElapsed());
+            m_sinceTick.start();
+        });
+        m_sinceTick.start();
+        m_tick.start();
     }
-
-    QString lap()
-    {
-        const QString text = QStringLiteral("%1 s (CPU %2 s)")
-                                 .arg(m_wall.nsecsElapsed() / 1e9, 0, 'f', 3)
-                                 .arg(cpuSeconds() - m_cpu, 0, 'f', 3);
-        restart();
-        return text;
-    }
+    double longestMilliseconds() const { return m_longest / 1e6; }
 
 private:
-    static double cpuSeconds()
-    {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    QTimer m_tick;
+    QElapsedTimer m_sinceTick;
+    qint64 m_longest = 0;
+};
+
+int runOnce(qint64 lines)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("carving.nc"));
+    if (!writeProgram(path, lines)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    const double before = statusMegabytes("VmRSS:");
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    auto program = std::make_shared<const GcodeProgram>(GcodeProgram::read(path, &error));
+    const double readSeconds = clock.nsecsElapsed() / 1e9;
+    if (!error.isEmpty() || program->lineCount() != lines) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
     }
 
-    QElapsedTimer m_wall;
-    double m_cpu = 0.0;
-};
+    GcodeRender render;
+    render.showGcodeMode();
+    QEventLoop drawing;
+    QObject::connect(&render, &GcodeRender::programDrawn, &drawing, &QEventLoop::quit);
+    clock.restart();
+    double previewSeconds = 0.0;
+    double stall = 0.0;
+    {
+        StallWatch watch;
+        render.loadProgram(program);
+        drawing.exec();
+        previewSeconds = clock.nsecsElapsed() / 1e9;
+        stall = watch.longestMilliseconds();
+    }
+    const double peak = statusMegabytes("VmHWM:");
+
+    render.clearProgram();
+    program.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    std::printf("lines %lld\nread %.3f\npreview %.3f\nstall %.1f\npeak %.1f\nbefore %.1f\ncleared %.1f\n", lines,
+                readSeconds, previewSeconds, stall, peak, before, statusMegabytes("VmRSS:"));
+    return 0;
 }
+
+QMap<QString, double> runChild(const QString &lines)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--lines"), lines});
+    QMap<QString, double> figures;
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return figures;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 2)
+            figures.insert(QString::fromLatin1(parts[0]), parts[1].toDouble());
+    }
+    return figures;
+}
+
+int compareSizes()
+{
+    QVector<QMap<QString, double>> runs;
+    for (const QString &size : Sizes) {
+        runs << runChild(size);
+        if (runs.last().isEmpty()) {
+            std::fprintf(stderr, "the run of %s lines failed\n", qPrintable(size));
+            return 1;
+        }
+    }
+    std::printf("%-32s%14s%14s%14s\n", "", "1,000,000", "10,000,000", "ratio");
+    for (const Step &step : Steps) {
+        const double small = runs[0].value(QString::fromLatin1(step.key));
+        const double large = runs[1].value(QString::fromLatin1(step.key));
+        std::printf("%-32s", step.title);
+        std::printf(step.format, small);
+        std::printf(step.format, large);
+        std::printf("%14.2f\n", large / small);
+    }
+    return 0;
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    const int lineCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 1000000;
-    const int streamSeconds = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 15;
-
-    QTemporaryDir dir;
-    qputenv("XDG_DATA_HOME", dir.path().toUtf8());
-    initDatabase(dir.filePath(QStringLiteral("korvexdb")));
-    const QString path = writeProgram(dir.filePath(QStringLiteral("job.nc")), lineCount);
-
-    GrblSimulator simulator;
-    if (!simulator.start())
-        return 1;
-    qputenv("KORVEX_PORT", simulator.devicePath().toUtf8());
-    SerialPort port;
-    port.setUnlockOnly(true);
-    if (!port.connectToMachine())
-        return 1;
-    // The board announces itself when its port is opened; should that banner be lost, a reset repeats it.
-    QElapsedTimer waitForStartup;
-    waitForStartup.start();
-    bool resetSent = false;
-    while (!simulator.receivedLines().contains(QStringLiteral("$$")) && waitForStartup.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        if (!resetSent && waitForStartup.elapsed() > 2000) {
-            simulator.softReset();
-            resetSent = true;
-        }
-    }
-
-    GcodeRender render;
-    Mode_Gcode mode;
-    PhaseClock clock;
-    mode.loadFile(path);
-    const QString readTime = clock.lap();
-    render.loadGcode(mode.program(), 0);
-    const QString previewTime = clock.lap();
-
-    qint64 lastLine = 0;
-    QObject::connect(GcodeSerialMessage::instance(), &GcodeSerialMessage::setProgress,
-                     [&lastLine](qint64 line) { lastLine = line; });
-    // The completion box would wait for a click.
-    QTimer closeBoxes;
-    QObject::connect(&closeBoxes, &QTimer::timeout, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->done(QMessageBox::Ok);
-    });
-    closeBoxes.start(50);
-
-    mode.setSerialPort(&port);
-    clock.restart();
-    mode.sendGcode();
-    const QString queueTime = clock.lap();
-
-    QElapsedTimer streaming;
-    streaming.start();
-    while (mode.isStarted() && streaming.elapsed() < streamSeconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    const double streamedSeconds = streaming.nsecsElapsed() / 1e9;
-
-    QTextStream out(stdout);
-    out << "program lines:            " << mode.program().size() << "\n"
-        << "read (worker):            " << readTime << "\n"
-        << "preview:                  " << previewTime << "\n"
-        << "create + queue:           " << queueTime << "\n"
-        << "lines streamed:           " << lastLine << " in " << streamedSeconds << " s\n"
-        << "lines per second:         " << lastLine / streamedSeconds << "\n"
-        << "peak resident memory MB:  " << peakResidentMegabytes() << "\n";
-    out.flush();
-    mode.reset();
-    return 0;
+    const QStringList arguments = QCoreApplication::arguments();
+    const int linesAt = arguments.indexOf(QStringLiteral("--lines"));
+    if (linesAt > 0 && linesAt + 1 < arguments.size())
+        return runOnce(arguments.at(linesAt + 1).toLongLong());
+    return compareSizes();
 }

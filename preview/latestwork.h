@@ -2,14 +2,17 @@
 
 #include <QFutureWatcher>
 #include <QObject>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <atomic>
 #include <memory>
 
-// Work on Qt's thread pool whose result is handed over on the owner's thread, the window staying
+// Work on a thread of its own whose result is handed over on the owner's thread, the window staying
 // responsive meanwhile. Only the latest start counts: starting again, cancelling or going away tells
 // the work still running to give up (it reads its flag now and then) and drops what it returns.
+// The thread is not one of Qt's global pool, so the short tasks the modes run there and wait for
+// never queue behind the seconds a program of millions of lines takes.
 template<typename Result>
 class LatestWork
 {
@@ -19,12 +22,14 @@ public:
     explicit LatestWork(QObject *owner)
         : m_owner(owner)
     {
+        // A superseded work gives up within a line, so the latest one hardly waits for the thread.
+        m_thread.setMaxThreadCount(1);
     }
     ~LatestWork() { cancel(); }
     LatestWork(const LatestWork &) = delete;
     LatestWork &operator=(const LatestWork &) = delete;
 
-    // `work(const Cancelled &)` runs on a pool thread, `done(Result)` afterwards on the owner's.
+    // `work(const Cancelled &)` runs on the work's thread, `done(Result)` afterwards on the owner's.
     template<typename Work, typename Done>
     void start(Work work, Done done)
     {
@@ -40,7 +45,12 @@ public:
             m_cancelled.reset();
             done(watcher->result());
         });
-        watcher->setFuture(QtConcurrent::run([work, cancelled] { return work(*cancelled); }));
+        watcher->setFuture(QtConcurrent::run(&m_thread, [work = std::move(work), cancelled]() mutable {
+            // What the work holds (a program of millions of lines) goes as it ends, not later with
+            // the pool's task.
+            const Work once = std::move(work);
+            return once(*cancelled);
+        }));
     }
 
     void cancel()
@@ -50,10 +60,10 @@ public:
         m_cancelled.reset();
     }
 
-    bool isRunning() const { return bool(m_cancelled); }
-
 private:
     QObject *m_owner;
+    // Waits, once cancelled, for the work still running when this goes.
+    QThreadPool m_thread;
     // The flag of the work that counts; null when none runs.
     std::shared_ptr<Cancelled> m_cancelled;
 };
