@@ -40,8 +40,7 @@ void PathVertices::move(const ToolMotion &motion)
 QVector3D PathVertices::push(const ToolMotion::Point &point)
 {
     const QVector3D scene = toScene(QVector3D(float(point[0]), float(point[1]), float(point[2])));
-    m_complete = m_complete && vertexCount() < MostVertices;
-    if (m_complete) {
+    if (vertexCount() < MostVertices) {
         const float xyz[3] = {scene.x(), scene.y(), scene.z()};
         m_vertices.append(reinterpret_cast<const char *>(xyz), VertexBytes);
     }

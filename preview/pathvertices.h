@@ -19,8 +19,8 @@ class ToolpathInterpreter;
 class PathVertices : public ToolMotion::Sink
 {
 public:
-    // 400 MB of vertices, twice what a carving program of ten million lines needs; a program that
-    // would need more is drawn as far as they reach, so no program can exhaust the memory.
+    // 400 MB of vertices, a carving program of over thirty million lines; one that would need more is
+    // drawn as far as they reach, so no program can exhaust the memory.
     static constexpr int MostVertices = 1 << 25;
 
     // Room for about this many lines is reserved up front.
@@ -45,8 +45,6 @@ public:
     const PathExtent &cutExtent() const { return m_cutExtent; }
     // Vertex count once each line added was drawn.
     const LineEndIndex &lineEnds() const { return m_lineEnds; }
-    // False once the vertices ran out: the path then stops short of the program's end.
-    bool isComplete() const { return m_complete; }
 
 private:
     static constexpr int VertexBytes = 3 * sizeof(float);
@@ -55,5 +53,4 @@ private:
     QByteArray m_vertices;
     PathExtent m_cutExtent = PathExtent::empty();
     LineEndIndex m_lineEnds;
-    bool m_complete = true;
 };
