@@ -1,5 +1,7 @@
 // Times every request kind of korvex-calcd on the largest sample files through a real socket,
-// and measures the peak memory of the same calculation run as a worker process; then mills a
+// and measures the peak memory and processor time of the same calculation run as a worker
+// process; for board layers it counts plunges, cut and rapid lengths and the drill travel against
+// its lower bound for each tool; then mills a
 // generated terrain and checks the answer for gouges against the terrain's own heights.
 #include "modes/filereaderasync.h"
 #include "toolpath/gcodeline.h"
@@ -7,13 +9,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QPointF>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QVector>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -103,6 +107,87 @@ double alignmentError(const QList<QByteArray> &layers, const QByteArray &bottom)
     }
     const QPair<double, double> own = feedRange(bottom);
     return std::fabs((left + right) - (own.first + own.second));
+}
+
+// What the machine does for one answer: plunges into the work, the length cut, the length of the
+// rapid moves (both in the plane), and the holes drilled with each tool.
+struct Motion
+{
+    int plunges = 0;
+    double cutMm = 0;
+    double rapidMm = 0;
+    QVector<QVector<QPointF>> holesPerTool;
+};
+
+Motion motionOf(const QByteArray &answer)
+{
+    Motion motion;
+    QPointF at;
+    double z = 0;
+    for (const QString &text : QString::fromUtf8(answer).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (text.contains(QLatin1String("Change tool bit to")))
+            motion.holesPerTool.append(QVector<QPointF>());
+        const GcodeLine line(text);
+        const QPointF to(line.has(QLatin1Char('X')) ? line.value(QLatin1Char('X')) : at.x(),
+                         line.has(QLatin1Char('Y')) ? line.value(QLatin1Char('Y')) : at.y());
+        const double toZ = line.has(QLatin1Char('Z')) ? line.value(QLatin1Char('Z')) : z;
+        const double length = std::hypot(to.x() - at.x(), to.y() - at.y());
+        if (line.command() == QLatin1String("G0"))
+            motion.rapidMm += length;
+        else if (line.command() == QLatin1String("G1") && z < 0 && toZ < 0)
+            motion.cutMm += length;
+        if (z >= 0 && toZ < 0) {
+            ++motion.plunges;
+            if (!motion.holesPerTool.isEmpty())
+                motion.holesPerTool.last().append(to);
+        }
+        at = to;
+        z = toZ;
+    }
+    return motion;
+}
+
+// GRBL moves both axes at once: a move takes as long as its longer axis.
+double chebyshev(QPointF a, QPointF b)
+{
+    return std::max(std::fabs(a.x() - b.x()), std::fabs(a.y() - b.y()));
+}
+
+// Length of the minimum spanning tree of the points (Prim): no path through them all is shorter.
+double spanningTree(const QVector<QPointF> &points)
+{
+    QVector<double> nearest(points.size(), std::numeric_limits<double>::max());
+    QVector<bool> inTree(points.size(), false);
+    double length = 0;
+    for (int next = points.isEmpty() ? -1 : 0; next >= 0;) {
+        inTree[next] = true;
+        const int added = next;
+        next = -1;
+        for (int i = 0; i < points.size(); ++i) {
+            if (inTree[i])
+                continue;
+            nearest[i] = std::min(nearest[i], chebyshev(points[added], points[i]));
+            if (next < 0 || nearest[i] < nearest[next])
+                next = i;
+        }
+        if (next >= 0)
+            length += nearest[next];
+    }
+    return length;
+}
+
+void printMotion(const QByteArray &answer)
+{
+    const Motion motion = motionOf(answer);
+    std::printf("%12s %d plunges, %.2f m cut, %.2f m rapid\n", "", motion.plunges, motion.cutMm / 1000, motion.rapidMm / 1000);
+    for (const QVector<QPointF> &holes : motion.holesPerTool) {
+        double travel = 0;
+        for (int i = 1; i < holes.size(); ++i)
+            travel += chebyshev(holes[i - 1], holes[i]);
+        const double bound = spanningTree(holes);
+        std::printf("%12s drill of %3d holes: travel %7.1f mm, spanning tree %7.1f mm, ratio %.3f\n", "",
+                    int(holes.size()), travel, bound, bound > 0 ? travel / bound : 1.0);
+    }
 }
 
 struct WorkerUsage
@@ -308,14 +393,24 @@ int main(int argc, char *argv[])
             continue;
         }
         const QByteArray data = request(sample);
+        const bool board = sample.kind != QLatin1String("STL") && sample.kind != QLatin1String("DXF");
+        // Others share the computer: a board layer is asked three times, and its fastest run counts.
         QByteArray answer;
-        const double seconds = ask(port, data, &answer);
+        double seconds = std::numeric_limits<double>::max();
+        WorkerUsage usage;
+        for (int run = 0; run < (board ? 3 : 1); ++run) {
+            seconds = std::min(seconds, ask(port, data, &answer));
+            const WorkerUsage once = workerUsage(data);
+            if (usage.cpuSeconds < 0 || once.cpuSeconds < usage.cpuSeconds)
+                usage = once;
+        }
         if (sample.path.startsWith(protel))
             protelAnswers[sample.kind] = answer;
-        const WorkerUsage usage = workerUsage(data);
         std::printf("%-10s %-30s %10.3f %10.3f %11.1f %10.1f\n", qPrintable(sample.kind),
                     qPrintable(QFileInfo(sample.path).fileName()), seconds, usage.cpuSeconds, answer.size() / 1024.0,
                     usage.peakMiB);
+        if (board)
+            printMotion(answer);
     }
     if (protelAnswers.size() == 4) {
         const QByteArray bottom = protelAnswers.value(QStringLiteral("BotLayout"));

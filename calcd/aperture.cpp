@@ -19,14 +19,19 @@ QVector<QPointF> rectangle(QPointF centre, double width, double height)
     return {centre + QPointF(-w, -h), centre + QPointF(w, -h), centre + QPointF(w, h), centre + QPointF(-w, h)};
 }
 
-QVector<QPointF> rotated(const QVector<QPointF> &points, double degrees)
+// Every macro primitive turns about the macro's origin, not about its own centre.
+Paths rotated(Paths paths, double degrees)
 {
+    if (degrees == 0)
+        return paths;
     const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
-    QVector<QPointF> out;
-    out.reserve(points.size());
-    for (const QPointF &p : points)
-        out.append(QPointF(p.x() * c - p.y() * s, p.x() * s + p.y() * c));
-    return out;
+    for (Path &path : paths)
+        for (ClipperLib::IntPoint &p : path) {
+            const double x = double(p.X), y = double(p.Y);
+            p.X = static_cast<ClipperLib::cInt>(std::llround(x * c - y * s));
+            p.Y = static_cast<ClipperLib::cInt>(std::llround(x * s + y * c));
+        }
+    return paths;
 }
 
 QVector<QPointF> regularPolygon(QPointF centre, double diameter, int corners, double degrees)
@@ -40,48 +45,40 @@ QVector<QPointF> regularPolygon(QPointF centre, double diameter, int corners, do
     return points;
 }
 
-// A circle of the given centre as a polygon that can still be rotated with the primitive.
-QVector<QPointF> circlePoints(QPointF centre, double diameter)
+// The area between two concentric circles.
+Paths ring(QPointF centre, double outer, double inner)
 {
-    const int n = std::max(16, static_cast<int>(diameter * 40));
-    return regularPolygon(centre, diameter, std::min(n, 720), 0);
+    const Paths disc{Aperture::circle(centre, outer)};
+    return inner > 0 ? combine(disc, {Aperture::circle(centre, inner)}, ClipperLib::ctDifference) : disc;
 }
 
-Path ring(QPointF centre, double outer, double inner, Paths *holes)
+Paths cross(QPointF centre, double length, double thickness)
 {
-    if (inner > 0)
-        holes->push_back(Aperture::polygon(circlePoints(centre, inner)));
-    return Aperture::polygon(circlePoints(centre, outer));
+    return {Aperture::polygon(rectangle(centre, length, thickness)), Aperture::polygon(rectangle(centre, thickness, length))};
 }
 
+// Rings, each with its own hole, growing inwards until their number is reached or no room is
+// left, and a crosshair over them.
 Paths moire(const double *p)
 {
     const QPointF centre(p[MOIRE_CENTER_X] * inch, p[MOIRE_CENTER_Y] * inch);
     const double thickness = p[MOIRE_CIRCLE_THICKNESS] * inch, gap = p[MOIRE_GAP_WIDTH] * inch;
-    Paths rings, holes;
+    Paths shape = cross(centre, p[MOIRE_CROSSHAIR_LENGTH] * inch, p[MOIRE_CROSSHAIR_THICKNESS] * inch);
     double outer = p[MOIRE_OUTSIDE_DIAMETER] * inch;
     for (int i = 0; i < static_cast<int>(p[MOIRE_NUMBER_OF_CIRCLES]) && outer > 0; ++i) {
-        rings.push_back(ring(centre, outer, outer - 2 * thickness, &holes));
+        const Paths circle = ring(centre, outer, outer - 2 * thickness);
+        shape.insert(shape.end(), circle.begin(), circle.end());
         outer -= 2 * (thickness + gap);
     }
-    Paths shape = combine(rings, {}, ClipperLib::ctUnion);
-    for (const Path &hole : holes)
-        shape = combine(shape, {hole}, ClipperLib::ctDifference);
-    const double length = p[MOIRE_CROSSHAIR_LENGTH] * inch, cross = p[MOIRE_CROSSHAIR_THICKNESS] * inch;
-    const Paths hair{Aperture::polygon(rotated(rectangle(centre, length, cross), p[MOIRE_ROTATION])),
-                     Aperture::polygon(rotated(rectangle(centre, cross, length), p[MOIRE_ROTATION]))};
-    return combine(shape, hair, ClipperLib::ctUnion);
+    return combine(shape, {}, ClipperLib::ctUnion);
 }
 
 Paths thermal(const double *p)
 {
     const QPointF centre(p[THERMAL_CENTER_X] * inch, p[THERMAL_CENTER_Y] * inch);
-    const double outer = p[THERMAL_OUTSIDE_DIAMETER] * inch, cross = p[THERMAL_CROSSHAIR_THICKNESS] * inch;
-    Paths holes;
-    const Paths shape{ring(centre, outer, p[THERMAL_INSIDE_DIAMETER] * inch, &holes)};
-    const Paths cut{Aperture::polygon(rotated(rectangle(centre, outer * 2, cross), p[THERMAL_ROTATION])),
-                    Aperture::polygon(rotated(rectangle(centre, cross, outer * 2), p[THERMAL_ROTATION]))};
-    return combine(combine(shape, holes, ClipperLib::ctDifference), cut, ClipperLib::ctDifference);
+    const double outer = p[THERMAL_OUTSIDE_DIAMETER] * inch;
+    return combine(ring(centre, outer, p[THERMAL_INSIDE_DIAMETER] * inch),
+                   cross(centre, 2 * outer, p[THERMAL_CROSSHAIR_THICKNESS] * inch), ClipperLib::ctDifference);
 }
 
 QVector<QPointF> vectorLine(const double *p)
@@ -93,7 +90,7 @@ QVector<QPointF> vectorLine(const double *p)
     if (length <= 0)
         return {};
     const QPointF side = QPointF(-along.y(), along.x()) / length * (p[LINE20_LINE_WIDTH] * inch / 2);
-    return rotated({start - side, end - side, end + side, start + side}, p[LINE20_ROTATION]);
+    return {start - side, end - side, end + side, start + side};
 }
 
 // Exposure of a primitive: on adds copper, off removes it. Moiré and thermal have none.
@@ -108,46 +105,57 @@ bool exposed(const gerbv_simplified_amacro_t &primitive)
     }
 }
 
-Paths primitiveShape(const gerbv_simplified_amacro_t &primitive)
+// A primitive as it stands before its rotation, and its rotation in degrees.
+Paths unrotatedShape(const gerbv_simplified_amacro_t &primitive, double *degrees)
 {
     const double *p = primitive.parameter;
     switch (primitive.type) {
     case GERBV_APTYPE_MACRO_CIRCLE:
-        return {Aperture::polygon(rotated(circlePoints(QPointF(p[CIRCLE_CENTER_X], p[CIRCLE_CENTER_Y]) * inch,
-                                                       p[CIRCLE_DIAMETER] * inch),
-                                          p[4]))};
+        // The rotation of a circle only matters when it lies off the origin.
+        *degrees = p[CIRCLE_CENTER_Y + 1];
+        return {Aperture::circle(QPointF(p[CIRCLE_CENTER_X], p[CIRCLE_CENTER_Y]) * inch, p[CIRCLE_DIAMETER] * inch)};
     case GERBV_APTYPE_MACRO_OUTLINE: {
-        QVector<QPointF> points;
         const int count = static_cast<int>(p[OUTLINE_NUMBER_OF_POINTS]);
         if (count < 1 || OUTLINE_ROTATION_IDX(p) >= APERTURE_PARAMETERS_MAX)
             return {};
+        QVector<QPointF> points;
         for (int i = 0; i <= count; ++i)
             points.append(QPointF(p[OUTLINE_X_IDX_OF_POINT(i)], p[OUTLINE_Y_IDX_OF_POINT(i)]) * inch);
-        return {Aperture::polygon(rotated(points, p[OUTLINE_ROTATION_IDX(p)]))};
+        *degrees = p[OUTLINE_ROTATION_IDX(p)];
+        return {Aperture::polygon(points)};
     }
     case GERBV_APTYPE_MACRO_POLYGON:
-        return {Aperture::polygon(rotated(regularPolygon(QPointF(p[POLYGON_CENTER_X], p[POLYGON_CENTER_Y]) * inch,
-                                                         p[POLYGON_DIAMETER] * inch,
-                                                         static_cast<int>(p[POLYGON_NUMBER_OF_POINTS]), 0),
-                                          p[POLYGON_ROTATION]))};
+        *degrees = p[POLYGON_ROTATION];
+        return {Aperture::polygon(regularPolygon(QPointF(p[POLYGON_CENTER_X], p[POLYGON_CENTER_Y]) * inch,
+                                                 p[POLYGON_DIAMETER] * inch, static_cast<int>(p[POLYGON_NUMBER_OF_POINTS]), 0))};
     case GERBV_APTYPE_MACRO_MOIRE:
+        *degrees = p[MOIRE_ROTATION];
         return moire(p);
     case GERBV_APTYPE_MACRO_THERMAL:
+        *degrees = p[THERMAL_ROTATION];
         return thermal(p);
     case GERBV_APTYPE_MACRO_LINE20:
+        *degrees = p[LINE20_ROTATION];
         return {Aperture::polygon(vectorLine(p))};
     case GERBV_APTYPE_MACRO_LINE21:
-        return {Aperture::polygon(rotated(rectangle(QPointF(p[LINE21_CENTER_X], p[LINE21_CENTER_Y]) * inch,
-                                                    p[LINE21_WIDTH] * inch, p[LINE21_HEIGHT] * inch),
-                                          p[LINE21_ROTATION]))};
+        *degrees = p[LINE21_ROTATION];
+        return {Aperture::polygon(rectangle(QPointF(p[LINE21_CENTER_X], p[LINE21_CENTER_Y]) * inch,
+                                            p[LINE21_WIDTH] * inch, p[LINE21_HEIGHT] * inch))};
     case GERBV_APTYPE_MACRO_LINE22: {
         const double w = p[LINE22_WIDTH] * inch, h = p[LINE22_HEIGHT] * inch;
-        const QPointF centre = QPointF(p[LINE22_LOWER_LEFT_X], p[LINE22_LOWER_LEFT_Y]) * inch + QPointF(w, h) / 2;
-        return {Aperture::polygon(rotated(rectangle(centre, w, h), p[LINE22_ROTATION]))};
+        *degrees = p[LINE22_ROTATION];
+        return {Aperture::polygon(rectangle(QPointF(p[LINE22_LOWER_LEFT_X], p[LINE22_LOWER_LEFT_Y]) * inch + QPointF(w, h) / 2, w, h))};
     }
     default:
         return {};
     }
+}
+
+Paths primitiveShape(const gerbv_simplified_amacro_t &primitive)
+{
+    double degrees = 0;
+    const Paths shape = unrotatedShape(primitive, &degrees);
+    return rotated(shape, degrees);
 }
 
 } // namespace

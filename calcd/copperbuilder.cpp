@@ -3,6 +3,7 @@
 #include "calcd/aperture.h"
 #include "calcd/clipperunits.h"
 #include "calcd/gerberfile.h"
+#include "calcd/stripunion.h"
 
 #include <QVector>
 #include <cmath>
@@ -40,11 +41,17 @@ QVector<QPointF> CopperBuilder::netPoints(const gerbv_net_t &net)
     const double step = radius > tolerance ? 2 * std::acos(1 - tolerance / radius) : M_PI / 4;
     const int steps = std::clamp(static_cast<int>(std::ceil(std::fabs(sweep) / step)), 1, 4000);
     QVector<QPointF> points;
-    for (int i = 1; i < steps; ++i) {
+    for (int i = 1; i <= steps; ++i) {
         const double a = arc.angle1 * M_PI / 180 + sweep * i / steps;
         points.append(centre + QPointF(std::cos(a), std::sin(a)) * radius);
     }
-    points.append(stop);
+    // An arc whose end lies off its circle is drawn by gerbv to its end angle on the circle through
+    // its start; the pen then stands at the end point. Both count, so the copper holds either reading.
+    const QPointF off = stop - points.last();
+    if (std::hypot(off.x(), off.y()) > tolerance)
+        points.append(stop);
+    else
+        points.last() = stop;
     return points;
 }
 
@@ -73,92 +80,28 @@ Path stadium(QPointF from, QPointF to, double radius)
     return path;
 }
 
-bool isConvex(const Path &polygon)
+// Counter-clockwise hull of a set of points (Andrew's monotone chain).
+Path convexHull(Path points)
 {
-    bool left = false, right = false;
-    for (size_t i = 0; i < polygon.size(); ++i) {
-        const ClipperLib::IntPoint &a = polygon[i], &b = polygon[(i + 1) % polygon.size()],
-                                   &c = polygon[(i + 2) % polygon.size()];
-        const double cross = double(b.X - a.X) * double(c.Y - b.Y) - double(b.Y - a.Y) * double(c.X - b.X);
-        left = left || cross > 0;
-        right = right || cross < 0;
+    std::sort(points.begin(), points.end(),
+              [](const ClipperLib::IntPoint &a, const ClipperLib::IntPoint &b) { return a.X < b.X || (a.X == b.X && a.Y < b.Y); });
+    const auto turnsLeft = [](const ClipperLib::IntPoint &o, const ClipperLib::IntPoint &a, const ClipperLib::IntPoint &b) {
+        return double(a.X - o.X) * double(b.Y - o.Y) - double(a.Y - o.Y) * double(b.X - o.X) > 0;
+    };
+    Path hull(2 * points.size());
+    size_t k = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        while (k >= 2 && !turnsLeft(hull[k - 2], hull[k - 1], points[i]))
+            --k;
+        hull[k++] = points[i];
     }
-    return !(left && right);
-}
-
-// The part of a convex polygon between two vertical lines (Sutherland-Hodgman against each).
-Path clippedToStrip(const Path &polygon, ClipperLib::cInt left, ClipperLib::cInt right)
-{
-    Path path = polygon;
-    for (const bool keepRight : {true, false}) {
-        const ClipperLib::cInt edge = keepRight ? left : right;
-        const auto inside = [&](const ClipperLib::IntPoint &p) { return keepRight ? p.X >= edge : p.X <= edge; };
-        Path out;
-        for (size_t i = 0; i < path.size(); ++i) {
-            const ClipperLib::IntPoint &a = path[i], &b = path[(i + 1) % path.size()];
-            if (inside(a))
-                out.push_back(a);
-            if (inside(a) != inside(b)) {
-                const double t = double(edge - a.X) / double(b.X - a.X);
-                out.push_back({edge, a.Y + static_cast<ClipperLib::cInt>(std::llround(t * double(b.Y - a.Y)))});
-            }
-        }
-        path = out;
+    for (size_t i = points.size() - 1, lower = k + 1; i > 0; --i) {
+        while (k >= lower && !turnsLeft(hull[k - 2], hull[k - 1], points[i - 1]))
+            --k;
+        hull[k++] = points[i - 1];
     }
-    return path;
-}
-
-// Union of many overlapping polygons, and of shapes with holes (kept whole). Clipper sweeps
-// across the whole set, and each step of its sweep costs as much as the edges it crosses: a
-// board full of crossing hatch lines is united much faster strip by strip, the strips then
-// joined in one sweep that meets few crossings.
-Paths unite(const Paths &shapes, const Paths &withHoles)
-{
-    constexpr int strips = 8;
-    if (shapes.size() < 1000) {
-        Paths all = shapes;
-        all.insert(all.end(), withHoles.begin(), withHoles.end());
-        return combine(all, {}, ClipperLib::ctUnion);
-    }
-    ClipperLib::cInt low = std::numeric_limits<ClipperLib::cInt>::max(), high = std::numeric_limits<ClipperLib::cInt>::min();
-    for (const Path &path : shapes)
-        for (const ClipperLib::IntPoint &p : path) {
-            low = std::min(low, p.X);
-            high = std::max(high, p.X);
-        }
-    const double width = double(high - low) / strips;
-    const auto stripOf = [&](ClipperLib::cInt x) { return std::clamp(static_cast<int>((x - low) / width), 0, strips - 1); };
-    QVector<Paths> parts(strips);
-    Paths wide = withHoles;
-    for (const Path &path : shapes) {
-        ClipperLib::cInt left = high, right = low;
-        for (const ClipperLib::IntPoint &p : path) {
-            left = std::min(left, p.X);
-            right = std::max(right, p.X);
-        }
-        const int first = stripOf(left), last = stripOf(right);
-        if (first == last) {
-            parts[first].push_back(path);
-            continue;
-        }
-        // Cutting a concave polygon this way could join its parts along the cut: it joins whole.
-        if (!isConvex(path)) {
-            wide.push_back(path);
-            continue;
-        }
-        for (int strip = first; strip <= last; ++strip) {
-            const Path piece = clippedToStrip(path, low + static_cast<ClipperLib::cInt>(std::llround(strip * width)),
-                                              strip + 1 == strips ? high : low + static_cast<ClipperLib::cInt>(std::llround((strip + 1) * width)));
-            if (piece.size() >= 3)
-                parts[strip].push_back(piece);
-        }
-    }
-    Paths united = wide;
-    for (const Paths &part : qAsConst(parts)) {
-        const Paths u = combine(part, {}, ClipperLib::ctUnion);
-        united.insert(united.end(), u.begin(), u.end());
-    }
-    return combine(united, {}, ClipperLib::ctUnion);
+    hull.resize(k > 0 ? k - 1 : 0);
+    return hull;
 }
 
 Path toPath(const QVector<QPointF> &points)
@@ -180,7 +123,9 @@ public:
 
     bool holds(const gerbv_net_t &net) const { return net.layer == layer && net.state == state; }
     void add(const gerbv_net_t &net);
-    void applyTo(Paths *copper);
+    // Everything the batch draws, repeated and placed.
+    Paths shapes();
+    bool isClear() const { return layer && layer->polarity == GERBV_POLARITY_CLEAR; }
 
 private:
     const gerbv_aperture_t *apertureOf(const gerbv_net_t &net) const;
@@ -261,20 +206,22 @@ void Batch::closeContour()
 void Batch::addStroke(const gerbv_net_t &net, const gerbv_aperture_t &aperture)
 {
     const QPointF start(net.start_x * inch, net.start_y * inch);
+    const QPointF stop(net.stop_x * inch, net.stop_y * inch);
     if (aperture.type == GERBV_APTYPE_RECTANGLE && !isArc(net)) {
-        // A rectangle dragged along a line sweeps its Minkowski sum with the line.
+        // A rectangle dragged along a line sweeps the hull of where it starts and where it stops.
         const Paths rectangle = Aperture::shape(aperture);
         if (rectangle.empty())
             return;
-        Paths swept;
-        ClipperLib::MinkowskiSum(rectangle.front(), toPath({start, QPointF(net.stop_x, net.stop_y) * inch}), swept, false);
-        add(swept);
+        Path corners = Aperture::translated({rectangle.front()}, start).front();
+        const Path atStop = Aperture::translated({rectangle.front()}, stop).front();
+        corners.insert(corners.end(), atStop.begin(), atStop.end());
+        filled.push_back(convexHull(corners));
         return;
     }
     // Round apertures, and any other aperture drawn along an arc, trace a round-ended band.
     const double radius = aperture.parameter[0] * inch / 2;
     if (!isArc(net)) {
-        filled.push_back(stadium(start, QPointF(net.stop_x, net.stop_y) * inch, radius));
+        filled.push_back(stadium(start, stop, radius));
         return;
     }
     QVector<QPointF> line{start};
@@ -295,7 +242,7 @@ void Batch::add(const Paths &shape)
 Paths Batch::drawn()
 {
     closeContour();
-    return unite(filled, withHoles);
+    return StripUnion::unite(filled, withHoles);
 }
 
 Paths Batch::repeated(const Paths &once) const
@@ -327,38 +274,68 @@ void Batch::transform(Paths *paths) const
         }
 }
 
-void Batch::applyTo(Paths *copper)
+Paths Batch::shapes()
 {
     Paths shapes = repeated(drawn());
     transform(&shapes);
-    const bool clear = layer && layer->polarity == GERBV_POLARITY_CLEAR;
-    if (copper->empty() && !clear)
-        *copper = shapes;
-    else
-        *copper = combine(*copper, shapes, clear ? ClipperLib::ctDifference : ClipperLib::ctUnion);
+    return shapes;
+}
+
+// The copper plane of a negative image: everything drawn and a margin all round, so that the
+// plane's pieces near the edge of the drawing stay joined beyond it as they are on the board.
+ClipperLib::IntRect planeFrame(const QVector<Paths> &drawings)
+{
+    constexpr double margin = 2.0 * ClipperUnits::perMm;
+    ClipperLib::Clipper bounds;
+    for (const Paths &paths : drawings)
+        bounds.AddPaths(paths, ClipperLib::ptSubject, true);
+    const ClipperLib::IntRect drawn = bounds.GetBounds();
+    const auto widened = [](ClipperLib::cInt v, double by) { return v + static_cast<ClipperLib::cInt>(by); };
+    return {widened(drawn.left, -margin), widened(drawn.top, -margin), widened(drawn.right, margin),
+            widened(drawn.bottom, margin)};
 }
 
 } // namespace
 
-Paths CopperBuilder::build(const gerbv_image_t &image)
+CopperBuilder::Copper CopperBuilder::build(const gerbv_image_t &image)
 {
-    Paths copper;
+    QVector<Paths> drawings;
+    QVector<bool> clear;
     std::unique_ptr<Batch> batch;
+    const auto finish = [&] {
+        drawings.append(batch->shapes());
+        clear.append(batch->isClear());
+    };
     for (const gerbv_net_t *net = image.netlist; net; net = net->next) {
         if (net->interpolation == GERBV_INTERPOLATION_DELETED)
             continue;
         if (!batch || !batch->holds(*net)) {
             if (batch)
-                batch->applyTo(&copper);
+                finish();
             batch = std::make_unique<Batch>(image, net->layer, net->state);
         }
         batch->add(*net);
     }
     if (batch)
-        batch->applyTo(&copper);
+        finish();
+
+    Copper copper;
+    // A negative image draws by taking copper away: dark takes away, clear adds.
+    const bool negative = image.info && image.info->polarity == GERBV_POLARITY_NEGATIVE;
+    if (negative && !drawings.isEmpty()) {
+        const ClipperLib::IntRect &frame = copper.plane = planeFrame(drawings);
+        copper.paths = {{{frame.left, frame.top}, {frame.right, frame.top}, {frame.right, frame.bottom}, {frame.left, frame.bottom}}};
+    }
+    for (int i = 0; i < drawings.size(); ++i) {
+        const bool takesAway = clear[i] != negative;
+        if (copper.paths.empty() && !takesAway)
+            copper.paths = drawings[i];
+        else
+            copper.paths = combine(copper.paths, drawings[i], takesAway ? ClipperLib::ctDifference : ClipperLib::ctUnion);
+    }
     // Unions and differences of flattened shapes leave specks of no real size where edges meet.
-    copper.erase(std::remove_if(copper.begin(), copper.end(),
-                                [](const Path &p) { return std::fabs(ClipperLib::Area(p)) < speck; }),
-                 copper.end());
+    copper.paths.erase(std::remove_if(copper.paths.begin(), copper.paths.end(),
+                                      [](const Path &p) { return std::fabs(ClipperLib::Area(p)) < speck; }),
+                       copper.paths.end());
     return copper;
 }

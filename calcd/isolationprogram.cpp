@@ -24,34 +24,53 @@ constexpr double flatteningMargin = ClipperUnits::arcTolerance;
 // Neighbouring passes overlap by a fifth of the tool width.
 constexpr double passStep = 0.8;
 
-void grow(const Paths &copper, double delta, ClipperLib::PolyTree *tree)
+// The copper grown by delta. Each piece is grown on its own, then the grown pieces are united:
+// one offset of the whole layer unites every piece's own overlaps in a sweep across the board.
+Paths grown(const CopperIslands &islands, double delta)
 {
-    ClipperLib::ClipperOffset offset(2.0, ClipperUnits::arcTolerance);
-    offset.AddPaths(copper, ClipperLib::jtRound, ClipperLib::etClosedPolygon);
-    offset.Execute(*tree, delta);
+    Paths pieces;
+    for (int i = 0; i < islands.count(); ++i) {
+        ClipperLib::ClipperOffset offset(2.0, ClipperUnits::arcTolerance);
+        offset.AddPaths(islands.island(i), ClipperLib::jtRound, ClipperLib::etClosedPolygon);
+        Paths piece;
+        offset.Execute(piece, delta);
+        pieces.insert(pieces.end(), std::make_move_iterator(piece.begin()), std::make_move_iterator(piece.end()));
+    }
+    return ClipperUnits::combine(pieces, {}, ClipperLib::ctUnion);
 }
 
-// The loops of one pass: every outline of the grown copper, and every hole in it that holds copper.
-Paths isolatingLoops(const ClipperLib::PolyTree &grown)
+bool reachesBeyond(const Path &loop, const ClipperLib::IntRect &frame)
 {
+    return std::any_of(loop.begin(), loop.end(), [&](const ClipperLib::IntPoint &p) {
+        return p.X < frame.left || p.X > frame.right || p.Y < frame.top || p.Y > frame.bottom;
+    });
+}
+
+// The loops of one pass: every outline and every hole of the grown copper. Holes within one piece
+// of copper that hold no other copper were filled before growing; a hole of the grown copper that
+// holds none lies between pieces that come close all round it, and milling it still parts them
+// along its edge. The edge of a negative image's plane is no copper edge: the loop round it is
+// left out.
+Paths isolatingLoops(const Paths &grown, const ClipperLib::IntRect &plane)
+{
+    const bool hasPlane = plane.right > plane.left;
     Paths loops;
-    for (const ClipperLib::PolyNode *node = grown.GetFirst(); node; node = node->GetNext()) {
-        if (node->IsHole() && node->ChildCount() == 0)
+    for (Path loop : grown) {
+        if (hasPlane && reachesBeyond(loop, plane))
             continue;
-        Path loop = node->Contour;
         ClipperLib::CleanPolygon(loop, cleanDistance);
         if (loop.size() >= 3)
-            loops.push_back(loop);
+            loops.push_back(std::move(loop));
     }
     return loops;
 }
 
-QVector<const Path *> outlinesOf(const ClipperLib::PolyTree &grown)
+QVector<const Path *> outlinesOf(const Paths &grown)
 {
     QVector<const Path *> outlines;
-    for (const ClipperLib::PolyNode *node = grown.GetFirst(); node; node = node->GetNext())
-        if (!node->IsHole())
-            outlines.append(&node->Contour);
+    for (const Path &path : grown)
+        if (ClipperLib::Orientation(path))
+            outlines.append(&path);
     return outlines;
 }
 
@@ -94,12 +113,12 @@ QStringList IsolationProgram::build(const QString &gerber, const Cut &cut, bool 
         *problem = QStringLiteral("not a Gerber layout");
         return {};
     }
-    const CopperIslands islands(CopperBuilder::build(*file.image()));
+    const CopperBuilder::Copper copper = CopperBuilder::build(*file.image());
+    const CopperIslands islands(copper.paths);
     if (islands.count() == 0) {
         *problem = QStringLiteral("the layout draws no copper");
         return {};
     }
-    const Paths copper = islands.filled();
     const double firstDelta = (cut.toolWidth / 2) * ClipperUnits::perMm + flatteningMargin;
     const int passes = passCount(cut);
     Paths loops;
@@ -107,12 +126,11 @@ QStringList IsolationProgram::build(const QString &gerber, const Cut &cut, bool 
     for (int pass = 0; pass < passes; ++pass) {
         const double delta = firstDelta + (passes > 1 ? pass * (cut.isolationWidth - cut.toolWidth) / (passes - 1) : 0)
                                               * ClipperUnits::perMm;
-        ClipperLib::PolyTree grown;
-        grow(copper, delta, &grown);
-        const Paths passLoops = isolatingLoops(grown);
+        const Paths grownCopper = grown(islands, delta);
+        const Paths passLoops = isolatingLoops(grownCopper, copper.plane);
         loops.insert(loops.end(), passLoops.begin(), passLoops.end());
         if (pass == 0)
-            tooClose = IsolationCheck::tooClose(islands, outlinesOf(grown), delta);
+            tooClose = IsolationCheck::tooClose(islands, outlinesOf(grownCopper), delta);
     }
     if (mirrored)
         mirror(&loops, &tooClose, mirrorAxisTimesTwo(loops));

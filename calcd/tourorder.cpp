@@ -4,12 +4,19 @@
 
 #include <limits>
 #include <numeric>
+#include <random>
 
 namespace {
 
 constexpr int neighbourCount = 10;
-constexpr int multiStartLimit = 150;
-constexpr int starts = 30;
+// Or-opt moves stretches of up to this many places.
+constexpr int longestStretch = 6;
+// Paths of up to this many places are kicked out of their local optimum, in this many runs of
+// this many kicks per place.
+constexpr int kickedLimit = 150;
+constexpr unsigned kickRuns = 3;
+constexpr int kicksPerPlace = 3;
+constexpr int offeredEntries = 32;
 
 // Points bucketed in square cells, for nearest-point searches that widen ring by ring.
 class PointGrid
@@ -77,13 +84,15 @@ private:
     QVector<QVector<int>> cells;
 };
 
-// An open path over fixed points, improved in place.
+// An open path over fixed points, improved in place by 2-opt and Or-opt moves among each point's
+// nearest neighbours. After a move only the points next to the changed edges are looked at again.
 class PathImprover
 {
 public:
     PathImprover(const QVector<QPointF> &points, QVector<int> *path) : points(points), path(*path)
     {
         position.resize(points.size());
+        isAwake.resize(points.size());
         PointGrid grid(points);
         neighbours.resize(points.size());
         for (int i = 0; i < points.size(); ++i)
@@ -92,14 +101,23 @@ public:
 
     void improve()
     {
-        // Each accepted move shortens the path; the bound only guards against rounding loops.
-        for (int round = 0; round < 50; ++round) {
-            indexPositions();
-            bool improved = twoOpt();
-            indexPositions();
-            improved = orOpt() || improved;
-            if (!improved)
-                return;
+        QVector<int> all(path.size());
+        std::iota(all.begin(), all.end(), 0);
+        improveAround(all);
+    }
+
+    // Improves until no move around the given points, or around points a move touched, shortens
+    // the path.
+    void improveAround(const QVector<int> &changed)
+    {
+        indexPositions();
+        for (const int p : changed)
+            wake(p);
+        while (!awake.isEmpty()) {
+            const int p = awake.takeLast();
+            isAwake[p] = false;
+            if (twoOptAt(position[p]) || orOptAt(position[p]))
+                wake(p);
         }
     }
 
@@ -122,13 +140,28 @@ private:
         return out;
     }
 
+    void wake(int point)
+    {
+        if (!isAwake[point]) {
+            isAwake[point] = true;
+            awake.append(point);
+        }
+    }
+    // Wakes the points at the path positions given, those that exist.
+    void wakeAt(std::initializer_list<int> at)
+    {
+        for (const int i : at)
+            if (i >= 0 && i < path.size())
+                wake(path[i]);
+    }
+
     void indexPositions()
     {
         for (int i = 0; i < path.size(); ++i)
             position[path[i]] = i;
     }
 
-    double d(int a, int b) const { return TourOrder::distance(points[path[a]], points[path[b]]); }
+    double d(int a, int b) const { return TourOrder::distance(points.at(path.at(a)), points.at(path.at(b))); }
     // Cost of the edge between path positions a and b, nothing when either lies off the path.
     double edge(int a, int b) const { return a < 0 || b < 0 || a >= path.size() || b >= path.size() ? 0 : d(a, b); }
 
@@ -138,65 +171,64 @@ private:
         return edge(from - 1, from) + edge(to, to + 1) - edge(from - 1, to) - edge(from, to + 1);
     }
 
-    void reverse(int from, int to)
+    // Makes a neighbour of path[i] follow or precede it by reversing the stretch between them.
+    // A move gains only if the new edge to the neighbour is shorter than an edge it replaces, and
+    // the neighbours come nearest first.
+    bool twoOptAt(int i)
     {
-        std::reverse(path.begin() + from, path.begin() + to + 1);
-        for (int i = from; i <= to; ++i)
-            position[path[i]] = i;
-    }
-
-    bool twoOpt()
-    {
-        bool any = false;
-        for (int i = 0; i < path.size(); ++i) {
-            for (const int c : neighbours[path[i]]) {
-                const int j = position[c];
-                // Make c follow path[i], or precede it.
-                const int from = j > i ? i + 1 : j, to = j > i ? j : i - 1;
-                if (from < to && reversalGain(from, to) > 1e-9) {
-                    reverse(from, to);
-                    any = true;
-                }
+        const double longest = std::max(edge(i - 1, i), edge(i, i + 1));
+        for (const int c : qAsConst(neighbours[path.at(i)])) {
+            const int j = position[c];
+            if (d(i, j) >= longest)
+                return false;
+            const int from = j > i ? i + 1 : j, to = j > i ? j : i - 1;
+            if (from < to && reversalGain(from, to) > 1e-9) {
+                wakeAt({from - 1, from, to, to + 1});
+                std::reverse(path.begin() + from, path.begin() + to + 1);
+                for (int k = from; k <= to; ++k)
+                    position[path[k]] = k;
+                return true;
             }
         }
-        return any;
+        return false;
     }
 
-    // Moves a stretch of one to three points next to a neighbour of its first point.
-    bool orOpt()
+    // Moves a stretch of points that begins or ends at position i.
+    bool orOptAt(int i)
     {
-        bool any = false;
-        for (int length = 1; length <= 3; ++length)
-            for (int i = 0; i + length <= path.size(); ++i)
-                any = moveStretch(i, length) || any;
-        return any;
+        for (int length = 1; length <= longestStretch; ++length)
+            for (const int from : {i, i - length + 1})
+                if (from >= 0 && from + length <= path.size() && moveStretch(from, length))
+                    return true;
+        return false;
     }
 
+    // Moves path[from..from+length) next to a neighbour of one of its ends, either way round.
     bool moveStretch(int from, int length)
     {
         const int to = from + length - 1;
         const double removed = edge(from - 1, from) + edge(to, to + 1) - edge(from - 1, to + 1);
-        QVector<int> candidates = neighbours[path[from]];
-        if (to != from)
-            candidates += neighbours[path[to]];
-        for (const int c : qAsConst(candidates)) {
-            const int k = position[c];
-            if (k >= from - 1 && k <= to + 1)
-                continue;
-            // Between k and its follower or between k's predecessor and k, either way round.
-            const int next = k + 1, before = k - 1;
-            const auto d = [&](int a, int b) { return TourOrder::distance(points[path[a]], points[path[b]]); };
-            const double after = next < path.size() ? -edge(k, next) : 0;
-            const double ahead = before >= 0 ? -edge(before, k) : 0;
-            const double costs[4] = {
-                d(k, from) + (next < path.size() ? d(to, next) : 0) + after,      // after k, in order
-                d(k, to) + (next < path.size() ? d(from, next) : 0) + after,      // after k, reversed
-                d(to, k) + (before >= 0 ? d(before, from) : 0) + ahead,           // before k, in order
-                d(from, k) + (before >= 0 ? d(before, to) : 0) + ahead};          // before k, reversed
-            const int best = int(std::min_element(costs, costs + 4) - costs);
-            if (removed - costs[best] > 1e-9) {
-                relocate(from, length, best < 2 ? next : k, best % 2 == 1);
-                return true;
+        for (const int end : {from, to}) {
+            for (const int c : qAsConst(neighbours[path.at(end)])) {
+                const int k = position[c];
+                if (d(end, k) >= removed)
+                    break;
+                if (k >= from - 1 && k <= to + 1)
+                    continue;
+                // Between k and its follower or between k's predecessor and k.
+                const int next = k + 1, before = k - 1;
+                const double after = next < path.size() ? -d(k, next) : 0;
+                const double ahead = before >= 0 ? -d(before, k) : 0;
+                const double costs[4] = {
+                    d(k, from) + (next < path.size() ? d(to, next) : 0) + after,  // after k, in order
+                    d(k, to) + (next < path.size() ? d(from, next) : 0) + after,  // after k, reversed
+                    d(to, k) + (before >= 0 ? d(before, from) : 0) + ahead,       // before k, in order
+                    d(from, k) + (before >= 0 ? d(before, to) : 0) + ahead};      // before k, reversed
+                const int best = int(std::min_element(costs, costs + 4) - costs);
+                if (removed - costs[best] > 1e-9) {
+                    relocate(from, length, best < 2 ? next : k, best % 2 == 1);
+                    return true;
+                }
             }
         }
         return false;
@@ -205,6 +237,7 @@ private:
     // Moves path[from..from+length) to stand before position at, reversed if asked.
     void relocate(int from, int length, int at, bool reversed)
     {
+        wakeAt({from - 1, from + length, at - 1, at});
         QVector<int> stretch = path.mid(from, length);
         if (reversed)
             std::reverse(stretch.begin(), stretch.end());
@@ -213,6 +246,8 @@ private:
             at -= length;
         for (int i = 0; i < length; ++i)
             path.insert(at + i, stretch[i]);
+        for (const int p : qAsConst(stretch))
+            wake(p);
         indexPositions();
     }
 
@@ -220,18 +255,23 @@ private:
     QVector<int> &path;
     QVector<int> position;
     QVector<QVector<int>> neighbours;
+    QVector<int> awake;
+    QVector<bool> isAwake;
 };
 
-// Nearest first over every entry point of the places not yet visited.
+// Nearest first over the entry points of the places not yet visited. A place with many entry
+// points (a long loop) offers only some of them here; the best one is chosen afterwards.
 QVector<TourOrder::Stop> nearestFirst(const QVector<QVector<QPointF>> &entries, QPointF start)
 {
     QVector<QPointF> points;
     QVector<TourOrder::Stop> owners;
-    for (int place = 0; place < entries.size(); ++place)
-        for (int e = 0; e < entries[place].size(); ++e) {
+    for (int place = 0; place < entries.size(); ++place) {
+        const int count = entries[place].size();
+        for (int e = 0; e < count; e += std::max(1, count / offeredEntries)) {
             points.append(entries[place][e]);
             owners.append({place, e});
         }
+    }
     PointGrid grid(points);
     QVector<TourOrder::Stop> stops;
     QVector<bool> visited(entries.size(), false);
@@ -298,6 +338,64 @@ bool chooseEntries(const QVector<QVector<QPointF>> &entries, QVector<TourOrder::
     return changed;
 }
 
+double pathLength(const QVector<QPointF> &points, const QVector<int> &path)
+{
+    double sum = 0;
+    for (int i = 1; i < path.size(); ++i)
+        sum += TourOrder::distance(points[path[i - 1]], points[path[i]]);
+    return sum;
+}
+
+// Local improvement stops in the first local optimum it reaches. For the few holes of one drill
+// it pays to kick the path out of it (a double bridge: A B C D becomes A C B D, which 2-opt and
+// Or-opt moves cannot undo in one step), improve again and keep the shorter path (iterated local
+// search), in a few runs of their own. The kicks follow fixed sequences, so the same file always
+// gets the same answer.
+void kickAndImprove(const QVector<QPointF> &points, QVector<int> *best, unsigned seed)
+{
+    QVector<int> path = *best;
+    PathImprover improver(points, &path);
+    improver.improve();
+    double shortest = pathLength(points, path);
+    *best = path;
+    std::minstd_rand kicks(seed);
+    const int n = path.size();
+    for (int round = 0; round < kicksPerPlace * n; ++round) {
+        int cut[3];
+        for (int &c : cut)
+            c = 1 + int(kicks() % unsigned(n - 1));
+        std::sort(cut, cut + 3);
+        if (cut[0] == cut[1] || cut[1] == cut[2])
+            continue;
+        path = *best;
+        const QVector<int> touched{path[cut[0] - 1], path[cut[0]], path[cut[1] - 1],
+                                   path[cut[1]],     path[cut[2] - 1], path[cut[2]]};
+        std::rotate(path.begin() + cut[0], path.begin() + cut[1], path.begin() + cut[2]);
+        improver.improveAround(touched);
+        const double length = pathLength(points, path);
+        if (length < shortest - 1e-9) {
+            shortest = length;
+            *best = path;
+        }
+    }
+}
+
+QVector<int> kicked(const QVector<QPointF> &points, const QVector<int> &start)
+{
+    QVector<int> best;
+    double shortest = std::numeric_limits<double>::max();
+    for (unsigned run = 1; run <= kickRuns; ++run) {
+        QVector<int> path = start;
+        kickAndImprove(points, &path, run);
+        const double length = pathLength(points, path);
+        if (length < shortest - 1e-9) {
+            shortest = length;
+            best = path;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 QVector<TourOrder::Stop> TourOrder::order(const QVector<QVector<QPointF>> &entries, QPointF start)
@@ -321,32 +419,14 @@ QVector<int> TourOrder::order(const QVector<QPointF> &points, QPointF start)
     entries.reserve(points.size());
     for (const QPointF &p : points)
         entries.append({p});
-    const auto pathOf = [&](const QVector<Stop> &stops) {
-        QVector<QPointF> path;
-        for (const Stop &stop : stops)
-            path.append(points[stop.place]);
-        return path;
-    };
-    QVector<Stop> best = order(entries, start);
-    // Local improvement depends on where nearest-first begins: a few holes are worth every start.
-    if (points.size() <= multiStartLimit) {
-        double shortest = length(pathOf(best));
-        const int step = std::max(1, int(points.size()) / starts);
-        for (int i = 0; i < points.size(); i += step) {
-            QVector<Stop> stops = nearestFirst(entries, points[i]);
-            improve(entries, &stops);
-            const double l = length(pathOf(stops));
-            if (l < shortest - 1e-9) {
-                shortest = l;
-                best = stops;
-            }
-        }
-        if (distance(start, points[best.last().place]) < distance(start, points[best.first().place]))
-            std::reverse(best.begin(), best.end());
-    }
     QVector<int> places;
-    for (const Stop &stop : best)
+    for (const Stop &stop : order(entries, start))
         places.append(stop.place);
+    if (points.size() > kickedLimit || points.size() < 8)
+        return places;
+    places = kicked(points, places);
+    if (distance(start, points[places.last()]) < distance(start, points[places.first()]))
+        std::reverse(places.begin(), places.end());
     return places;
 }
 

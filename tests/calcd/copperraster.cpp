@@ -9,39 +9,37 @@
 
 namespace {
 
-// Squared distances along one line to the nearest zero of f (Felzenszwalb and Huttenlocher).
-void distanceAlong(const QVector<float> &f, QVector<float> *d)
+// Squared distances along one line to the nearest zero of f (Felzenszwalb and Huttenlocher), in
+// exact integers: the intersections of the parabolas are compared in double precision, which
+// holds the squares of any window gerbv draws.
+void distanceAlong(const QVector<qint64> &f, QVector<qint64> *d)
 {
     const int n = f.size();
     QVector<int> v(n);
-    QVector<float> z(n + 1);
+    QVector<double> z(n + 1);
+    const auto intersection = [&](int q, int p) {
+        return double((f[q] + qint64(q) * q) - (f[p] + qint64(p) * p)) / (2.0 * (q - p));
+    };
     int k = 0;
     v[0] = 0;
-    z[0] = -std::numeric_limits<float>::infinity();
-    z[1] = std::numeric_limits<float>::infinity();
+    z[0] = -std::numeric_limits<double>::infinity();
+    z[1] = std::numeric_limits<double>::infinity();
     for (int q = 1; q < n; ++q) {
-        float s = 0;
-        while (true) {
-            s = ((f[q] + float(q) * q) - (f[v[k]] + float(v[k]) * v[k])) / (2.0f * q - 2.0f * v[k]);
-            if (s > z[k] || k == 0)
-                break;
+        double s = intersection(q, v[k]);
+        while (s <= z[k]) {
             --k;
-        }
-        if (s <= z[k]) {
-            v[k] = q;
-            z[k + 1] = std::numeric_limits<float>::infinity();
-            continue;
+            s = intersection(q, v[k]);
         }
         ++k;
         v[k] = q;
         z[k] = s;
-        z[k + 1] = std::numeric_limits<float>::infinity();
+        z[k + 1] = std::numeric_limits<double>::infinity();
     }
     k = 0;
     for (int q = 0; q < n; ++q) {
         while (z[k + 1] < q)
             ++k;
-        (*d)[q] = (float(q) - v[k]) * (float(q) - v[k]) + f[v[k]];
+        (*d)[q] = qint64(q - v[k]) * (q - v[k]) + f[v[k]];
     }
 }
 
@@ -49,32 +47,41 @@ void distanceAlong(const QVector<float> &f, QVector<float> *d)
 
 CopperRaster::CopperRaster(const QString &gerberPath, const QRectF &windowMm, int dpi)
 {
-    QTemporaryDir dir;
-    const QString png = dir.filePath(QStringLiteral("layer.png"));
+    // gerbv draws some thin macro parts (a moire's crosshair) with round ends once its window is
+    // wider than about 2.5 inches, square ones below: the layer is drawn in tiles of 2 inches.
+    const int tile = 2 * dpi;
     const double inch = 25.4;
-    QProcess gerbv;
-    gerbv.start(QStringLiteral("gerbv"),
-                {QStringLiteral("-x"), QStringLiteral("png"), QStringLiteral("-B"), QStringLiteral("0"),
-                 QStringLiteral("--dpi=%1").arg(dpi),
-                 QStringLiteral("--origin=%1x%2").arg(windowMm.left() / inch, 0, 'f', 6).arg(windowMm.top() / inch, 0, 'f', 6),
-                 QStringLiteral("--window_inch=%1x%2").arg(windowMm.width() / inch, 0, 'f', 6).arg(windowMm.height() / inch, 0, 'f', 6),
-                 QStringLiteral("-f"), QStringLiteral("#FFFFFFFF"), QStringLiteral("-b"), QStringLiteral("#000000"),
-                 QStringLiteral("-o"), png, gerberPath});
-    if (!gerbv.waitForFinished(300000))
-        return;
-    const QImage image(png);
-    if (image.isNull())
-        return;
-    columns = image.width();
-    rows = image.height();
+    columns = int(std::ceil(windowMm.width() / inch * dpi));
+    rows = int(std::ceil(windowMm.height() / inch * dpi));
     pixelMm = inch / dpi;
     origin = windowMm.topLeft();
     copper.resize(columns * rows);
-    for (int y = 0; y < rows; ++y) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < columns; ++x)
-            copper[index(x, y)] = qRed(line[x]) > 127 ? 1 : 0;
-    }
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("tile.png"));
+    for (int top = 0; top < rows; top += tile)
+        for (int left = 0; left < columns; left += tile) {
+            const int width = std::min(tile, columns - left), height = std::min(tile, rows - top);
+            // gerbv's origin is the lower left corner, in inches; our rows run from the top.
+            const double x = windowMm.left() / inch + double(left) / dpi;
+            const double y = windowMm.top() / inch + double(rows - top - height) / dpi;
+            QProcess gerbv;
+            gerbv.start(QStringLiteral("gerbv"),
+                        {QStringLiteral("-x"), QStringLiteral("png"), QStringLiteral("-B"), QStringLiteral("0"),
+                         QStringLiteral("--dpi=%1").arg(dpi), QStringLiteral("--origin=%1x%2").arg(x, 0, 'f', 6).arg(y, 0, 'f', 6),
+                         QStringLiteral("--window=%1x%2").arg(width).arg(height), QStringLiteral("-f"),
+                         QStringLiteral("#FFFFFFFF"), QStringLiteral("-b"), QStringLiteral("#000000"), QStringLiteral("-o"), png,
+                         gerberPath});
+            const QImage image = gerbv.waitForFinished(300000) ? QImage(png).convertToFormat(QImage::Format_RGB32) : QImage();
+            if (image.width() != width || image.height() != height) {
+                copper.clear();
+                return;
+            }
+            for (int y = 0; y < height; ++y) {
+                const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+                for (int x = 0; x < width; ++x)
+                    copper[index(left + x, top + y)] = qRed(line[x]) > 127 ? 1 : 0;
+            }
+        }
 }
 
 QPointF CopperRaster::centre(int x, int y) const
@@ -82,19 +89,19 @@ QPointF CopperRaster::centre(int x, int y) const
     return origin + QPointF((x + 0.5) * pixelMm, (rows - y - 0.5) * pixelMm);
 }
 
-QVector<float> CopperRaster::copperDistance() const
+QVector<qint32> CopperRaster::squaredCopperDistance() const
 {
-    const float far = float(columns) * columns + float(rows) * rows;
-    QVector<float> squared(columns * rows);
-    for (int i = 0; i < squared.size(); ++i)
-        squared[i] = copper[i] ? 0 : far;
-    QVector<float> f(rows), d(rows);
+    // Farther than any pixel of the window, and still an exact 32-bit integer.
+    const qint64 far = qint64(columns) * columns + qint64(rows) * rows;
+    Q_ASSERT(far < std::numeric_limits<qint32>::max());
+    QVector<qint32> squared(columns * rows);
+    QVector<qint64> f(rows), d(rows);
     for (int x = 0; x < columns; ++x) {
         for (int y = 0; y < rows; ++y)
-            f[y] = squared[index(x, y)];
+            f[y] = copper[index(x, y)] ? 0 : far;
         distanceAlong(f, &d);
         for (int y = 0; y < rows; ++y)
-            squared[index(x, y)] = d[y];
+            squared[index(x, y)] = qint32(std::min(d[y], far));
     }
     f.resize(columns);
     d.resize(columns);
@@ -102,7 +109,7 @@ QVector<float> CopperRaster::copperDistance() const
         std::copy(squared.begin() + index(0, y), squared.begin() + index(0, y) + columns, f.begin());
         distanceAlong(f, &d);
         for (int x = 0; x < columns; ++x)
-            squared[index(x, y)] = std::sqrt(d[x]) * float(pixelMm);
+            squared[index(x, y)] = qint32(std::min(d[x], far));
     }
     return squared;
 }

@@ -24,11 +24,16 @@ public:
     QPointF centre(int x, int y) const;
     int index(int x, int y) const { return y * columns + x; }
 
-    // For every pixel, the distance in mm from its centre to the nearest copper pixel's centre.
-    QVector<float> copperDistance() const;
-    // Connected regions (4-neighbours) of the pixels where inside() holds; -1 elsewhere.
+    // For every pixel, the squared distance in pixels from its centre to the nearest copper
+    // pixel's centre.
+    QVector<qint32> squaredCopperDistance() const;
+    // A distance in mm as a squared distance in pixels, to compare with the one above.
+    double squaredPixels(double mm) const { return (mm / pixelMm) * (mm / pixelMm); }
+    // Whether pixels that touch only at a corner are connected.
+    enum class Touch { Sides, SidesAndCorners };
+    // Connected regions of the pixels where inside() holds; -1 elsewhere.
     template<typename Inside>
-    QVector<int> regions(Inside inside, int *count) const;
+    QVector<int> regions(Inside inside, int *count, Touch touch = Touch::Sides) const;
 
     // Calls visit(x, y, distance in mm) for every pixel whose centre lies within reach of the segment.
     template<typename Visit>
@@ -42,8 +47,9 @@ private:
 };
 
 template<typename Inside>
-QVector<int> CopperRaster::regions(Inside inside, int *count) const
+QVector<int> CopperRaster::regions(Inside inside, int *count, Touch touch) const
 {
+    const int reach = touch == Touch::SidesAndCorners ? 1 : 0;
     QVector<int> label(columns * rows, -1);
     QVector<int> queue;
     *count = 0;
@@ -55,11 +61,17 @@ QVector<int> CopperRaster::regions(Inside inside, int *count) const
         while (!queue.isEmpty()) {
             const int i = queue.takeLast();
             const int x = i % columns, y = i / columns;
-            for (const int n : {x > 0 ? i - 1 : -1, x + 1 < columns ? i + 1 : -1, y > 0 ? i - columns : -1,
-                                y + 1 < rows ? i + columns : -1})
-                if (n >= 0 && label[n] < 0 && inside(n)) {
-                    label[n] = *count;
-                    queue.append(n);
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (std::abs(dx) + std::abs(dy) > 1 + reach || (dx == 0 && dy == 0) || nx < 0 || ny < 0
+                        || nx >= columns || ny >= rows)
+                        continue;
+                    const int n = index(nx, ny);
+                    if (label[n] < 0 && inside(n)) {
+                        label[n] = *count;
+                        queue.append(n);
+                    }
                 }
         }
         ++*count;

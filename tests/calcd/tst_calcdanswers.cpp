@@ -321,14 +321,24 @@ void TestCalcdAnswers::isolationKeepsClearAndCutsEveryGap_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("bottom");
-    QTest::newRow("protel top") << protel + QStringLiteral("GTL") << false;
-    QTest::newRow("protel bottom") << protel + QStringLiteral("GBL") << true;
+    // The part of the layer judged, in mm; empty: all of it. On the larger boards this is the part
+    // that holds what the row is about, to keep the pixel count within reason.
+    QTest::addColumn<QRectF>("window");
+    QTest::newRow("protel top") << protel + QStringLiteral("GTL") << false << QRectF();
+    QTest::newRow("protel bottom") << protel + QStringLiteral("GBL") << true << QRectF();
+    // The macros in the middle of a 254 mm frame.
+    QTest::newRow("macros with rotation") << gerbv + QStringLiteral("am-test/am-test.gbx") << false
+                                          << QRectF(40, 95, 210, 90);
+    QTest::newRow("negative image, clear polarity") << gerbv + QStringLiteral("polarity/6_vbat.gbr") << false << QRectF();
+    // Two columns and two rows of the six repeated boards, bounded in the empty space between rows.
+    QTest::newRow("step and repeat") << gerbv + QStringLiteral("dan/top_sr.gbx") << false << QRectF(-2, 8, 186, 141);
 }
 
 void TestCalcdAnswers::isolationKeepsClearAndCutsEveryGap()
 {
     QFETCH(QString, path);
     QFETCH(bool, bottom);
+    QFETCH(QRectF, window);
     const QStringList lines = linesOf(askChecked(CalcdTestServer::pcbRequest(
         bottom ? QStringLiteral("BotLayout") : QStringLiteral("Layout"), 1.6, CalcdTestServer::fileText(path))));
     QVector<Stretch> cuts = cuttingStretches(lines);
@@ -350,7 +360,10 @@ void TestCalcdAnswers::isolationKeepsClearAndCutsEveryGap()
         for (QPointF &p : reports)
             p.setX(axisTimesTwo - p.x());
     }
-    const CopperRaster raster(path, extent.adjusted(-1, -1, 1, 1), 1000);
+    const QRectF judged = window.isEmpty() ? extent.adjusted(-1, -1, 1, 1) : window;
+    reports.erase(std::remove_if(reports.begin(), reports.end(), [&](const QPointF &p) { return !judged.contains(p); }),
+                  reports.end());
+    const CopperRaster raster(path, judged, 1000);
     QVERIFY(raster.isValid());
     const double r = toolWidth / 2, tolerance = 0.02;
 
@@ -369,52 +382,63 @@ void TestCalcdAnswers::isolationKeepsClearAndCutsEveryGap()
                     where = raster.centre(x, y);
                 }
             });
-    QEXPECT_FAIL("protel bottom", "two pixels near 85.95, 78.45 lie just inside the tolerance", Continue);
     QVERIFY2(tooNear == 0, qPrintable(QStringLiteral("%1 copper pixels within reach of the tool, one at %2, %3")
                                           .arg(tooNear).arg(where.x()).arg(where.y())));
 
     // Pieces of copper that lie farther apart than the tool is wide (plus the tolerance) end up
     // in different uncut regions. Pieces closer than that form one cluster and may stay joined.
-    const QVector<float> distance = raster.copperDistance();
+    const QVector<qint32> distance = raster.squaredCopperDistance();
+    const double clusterReach = raster.squaredPixels(r + tolerance / 2), tightReach = raster.squaredPixels(r - tolerance / 2);
     int pieces = 0, clusters = 0, tightClusters = 0, regions = 0;
-    const QVector<int> piece = raster.regions([&](int i) { return raster.isCopper(i % raster.width(), i / raster.width()); }, &pieces);
-    const QVector<int> cluster = raster.regions([&](int i) { return distance[i] <= r + tolerance / 2; }, &clusters);
-    const QVector<int> tight = raster.regions([&](int i) { return distance[i] <= r - tolerance / 2; }, &tightClusters);
+    // A copper sliver narrower than a pixel comes out as pixels that touch only at their corners.
+    const QVector<int> piece = raster.regions([&](int i) { return raster.isCopper(i % raster.width(), i / raster.width()); },
+                                              &pieces, CopperRaster::Touch::SidesAndCorners);
+    const QVector<int> cluster = raster.regions([&](int i) { return distance[i] <= clusterReach; }, &clusters);
+    const QVector<int> tight = raster.regions([&](int i) { return distance[i] <= tightReach; }, &tightClusters);
     const QVector<int> uncut = raster.regions([&](int i) { return !cut[i]; }, &regions);
+    const auto near = [&](const QString &what, int i) {
+        const QPointF p = raster.centre(i % raster.width(), i / raster.width());
+        return what.arg(p.x()).arg(p.y());
+    };
     QVector<int> clusterOfRegion(regions, -1);
-    for (int i = 0; i < piece.size(); ++i) {
+    int joined = -1;
+    for (int i = 0; i < piece.size() && joined < 0; ++i) {
         if (piece[i] < 0 || uncut[i] < 0)
             continue;
         int &owner = clusterOfRegion[uncut[i]];
-        QVERIFY2(owner < 0 || owner == cluster[i],
-                 qPrintable(QStringLiteral("copper pieces left joined near %1, %2").arg(raster.centre(i % raster.width(), i / raster.width()).x()).arg(raster.centre(i % raster.width(), i / raster.width()).y())));
+        if (owner >= 0 && owner != cluster[i])
+            joined = i;
         owner = cluster[i];
     }
+    QVERIFY2(joined < 0, qPrintable(near(QStringLiteral("copper pieces left joined near %1, %2"), joined)));
 
     // Every cluster of pieces closer than the tool has a report, and every report lies in a cluster
-    // of more than one piece.
-    QVector<QSet<int>> piecesOfCluster(clusters), piecesOfTight(tightClusters);
+    // of more than one piece. Each piece lies in one cluster and in one tight cluster.
+    QVector<int> pixelOfPiece(pieces, -1);
     for (int i = 0; i < piece.size(); ++i)
-        if (piece[i] >= 0) {
-            piecesOfCluster[cluster[i]].insert(piece[i]);
-            piecesOfTight[tight[i]].insert(piece[i]);
-        }
+        if (piece[i] >= 0 && pixelOfPiece[piece[i]] < 0)
+            pixelOfPiece[piece[i]] = i;
+    QVector<int> piecesInCluster(clusters, 0), piecesInTight(tightClusters, 0);
+    for (const int i : qAsConst(pixelOfPiece)) {
+        ++piecesInCluster[cluster[i]];
+        ++piecesInTight[tight[i]];
+    }
     QSet<int> reported;
     for (const QPointF &p : reports) {
         int found = -1;
         raster.aroundSegment(p, p, r + tolerance, [&](int x, int y, double) {
-            if (cluster[raster.index(x, y)] >= 0 && piecesOfCluster[cluster[raster.index(x, y)]].size() > 1)
-                found = cluster[raster.index(x, y)];
+            const int c = cluster[raster.index(x, y)];
+            if (c >= 0 && piecesInCluster[c] > 1)
+                found = c;
         });
         QVERIFY2(found >= 0, qPrintable(QStringLiteral("report at %1, %2 lies between no two pieces").arg(p.x()).arg(p.y())));
         reported.insert(found);
     }
-    for (int i = 0; i < piece.size(); ++i)
-        if (piece[i] >= 0 && piecesOfTight[tight[i]].size() > 1)
-            QVERIFY2(reported.contains(cluster[i]),
-                     qPrintable(QStringLiteral("pieces too close near %1, %2 are not reported")
-                                    .arg(raster.centre(i % raster.width(), i / raster.width()).x())
-                                    .arg(raster.centre(i % raster.width(), i / raster.width()).y())));
+    int unreported = -1;
+    for (const int i : qAsConst(pixelOfPiece))
+        if (piecesInTight[tight[i]] > 1 && !reported.contains(cluster[i]))
+            unreported = i;
+    QVERIFY2(unreported < 0, qPrintable(near(QStringLiteral("pieces too close near %1, %2 are not reported"), unreported)));
 
     // The preview's display form takes the answer as it is.
     QVector<GcodeLine> parsed;
@@ -448,9 +472,7 @@ void TestCalcdAnswers::protelTravelIsShort()
         qInfo("%d holes: %.1f mm of travel, spanning tree %.1f mm", int(holes.size()), travel, bound);
         worst = std::max(worst, bound > 0 ? travel / bound : 1.0);
     }
-    QEXPECT_FAIL("", "the 86 holes of the 0.711 mm drill take 1.152 times their spanning tree", Continue);
     QVERIFY2(worst <= 1.15, qPrintable(QStringLiteral("travel reaches %1 times the spanning tree").arg(worst)));
-    QVERIFY(worst <= 1.2);
 }
 
 void TestCalcdAnswers::spindleRunsForEveryCut_data()
