@@ -144,7 +144,7 @@ SerialMessage *SendQueue::writeNextLocked()
     if (index == m_sendQueue.size())
         return nullptr;
     SerialMessage *next = m_sendQueue.at(index);
-    if (!fitsLocked(next))
+    if (!fitsLocked(next) || (m_held && !next->isRealtime()))
         return nullptr;
     const bool eeprom = writesEeprom(next->content());
     if (eeprom && firstUnansweredLocked() >= 0)
@@ -299,6 +299,21 @@ void SendQueue::writeNow(const QByteArray &bytes)
     QMutexLocker lock(&m_lock);
     if (m_device && m_device->isOpen())
         writeLocked(bytes);
+}
+
+void SendQueue::setHeld(Hold reason, bool held)
+{
+    {
+        QMutexLocker lock(&m_lock);
+        m_held = held ? (m_held | reason) : (m_held & ~reason);
+    }
+    trySend();
+}
+
+bool SendQueue::isHeld() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_held != 0;
 }
 
 bool SendQueue::isVendorConfirmed() const

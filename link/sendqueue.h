@@ -26,6 +26,12 @@ public:
     // request) may use the two characters beyond the budget, but no more.
     static constexpr int PriorityHeadroom = 2;
 
+    // Why lines are held back; real-time commands still go out.
+    enum Hold : quint8 {
+        PausedOnError = 1,          // a job line failed and the job waits for the operator
+        ControllerRestarting = 2,   // GRBL resets itself (leaving check mode) and drops what arrives meanwhile
+    };
+
     explicit SendQueue(QObject *parent = nullptr);
     ~SendQueue() override;
 
@@ -50,6 +56,9 @@ public:
     bool isClosed() const;
     // Writes past the queue, for a soft reset repeated while the connection closes.
     void writeNow(const QByteArray &bytes);
+
+    void setHeld(Hold reason, bool held);
+    bool isHeld() const;
 
     bool isVendorConfirmed() const;
     int sendBudget() const;
@@ -92,6 +101,7 @@ private:
     const SerialMessage *m_eepromWriteUnanswered = nullptr;
     bool m_vendorConfirmed = false;
     bool m_closed = false;
+    quint8 m_held = 0;
     QIODevice *m_device = nullptr;
     bool m_awakeRequested = false;   // touched on the queue's own thread only
     std::atomic<bool> m_trySendPosted{false};

@@ -7,6 +7,7 @@
 #include "link/serialportreader.h"
 #include "link/serialportwriter.h"
 #include "link/stayawake.h"
+#include "link/statuspoller.h"
 #include "link/unlockserialmessage.h"
 #include "preview/maschine.h"
 
@@ -26,10 +27,16 @@ SerialPort::SerialPort(QObject *parent)
     , m_reader(new SerialPortReader(this, this))
     , m_writer(new SerialPortWriter(this, this))
     , m_unlockMessage(new UnlockSerialMessage(this))
+    , m_statusPoller(new StatusPoller(this))
     , m_resetTimer(new QTimer(this))
 {
     m_sendQueue->setDevice(m_port);
     connect(m_sendQueue, &SendQueue::keepAwake, m_stayAwake, &StayAwake::setAwake);
+    connect(m_sendQueue, &SendQueue::keepAwake, m_statusPoller, [this](bool busy) {
+        if (busy)
+            m_statusPoller->wake();
+    });
+    connect(m_reader, &SerialPortReader::statusUpdate, m_statusPoller, &StatusPoller::reportArrived);
     // Queued: the port reports a failed write from inside the send queue's locked write, and the
     // tear-down it starts needs that lock. A failed open is over (connected cleared) before this runs.
     connect(m_port, &QSerialPort::errorOccurred, this,
@@ -161,8 +168,12 @@ void SerialPort::addMessageToWriterReader(SerialMessage *message)
             writeSoftReset();
             return;
         }
+        const bool resume = message->content().at(0) == QLatin1Char('~');
         message->setPriority(true);
         m_sendQueue->enqueuePriority(message);
+        // Resuming resumes the job too, when an error held it; the cycle start goes out first.
+        if (resume)
+            m_sendQueue->setHeld(SendQueue::PausedOnError, false);
         return;
     }
     const QString reason = refusalOf(message);
@@ -257,6 +268,40 @@ void SerialPort::queueStartupLine(const QString &text, qint32 kind)
 void SerialPort::writeSoftReset()
 {
     m_sendQueue->writeNow(QByteArray(1, softReset));
+}
+
+void SerialPort::sendRealtime(char command)
+{
+    auto *message = new SerialMessage;
+    message->setContent(QString(QChar::fromLatin1(command)));
+    addMessageToWriterReader(message);
+}
+
+void SerialPort::setPauseOnError(bool pause)
+{
+    m_pauseOnError = pause;
+}
+
+// The hold comes while the reader handles the error: no further line of the job goes out, and the
+// feed hold reaches GRBL ahead of anything still queued.
+void SerialPort::lineFailed(const SerialMessage *message)
+{
+    if (!m_pauseOnError || message->lineNumber() == 0 || message->isCheckRun())
+        return;
+    m_sendQueue->setHeld(SendQueue::PausedOnError, true);
+    sendRealtime('!');
+    emit pausedOnError();
+}
+
+void SerialPort::controllerRestarting()
+{
+    m_sendQueue->setHeld(SendQueue::ControllerRestarting, true);
+}
+
+void SerialPort::controllerRestarted()
+{
+    m_sendQueue->setHeld(SendQueue::ControllerRestarting, false);
+    emit restarted();
 }
 
 // The controller stops at the reset, and nothing of the job may follow it, not even a line a worker

@@ -8,6 +8,7 @@
 
 class QTimer;
 class SendQueue;
+class StatusPoller;
 class SerialMessage;
 class SerialPortReader;
 class SerialPortWriter;
@@ -44,6 +45,17 @@ public:
     void startupSequence();
     // GRBL's soft reset, written at once: it is no line and draws no answer.
     void writeSoftReset();
+    // One of GRBL's real-time commands (feed hold, overrides ...), ahead of every queued line.
+    void sendRealtime(char command);
+
+    // On: a job line answered with an error holds the job at once (feed hold, nothing more sent) until
+    // the operator resumes ("~") or stops. Off: the job runs on past its errors.
+    void setPauseOnError(bool pause);
+
+    // Called by the reader.
+    void lineFailed(const SerialMessage *message);
+    void controllerRestarting();
+    void controllerRestarted();
 
     SendQueue *sendQueue() const { return m_sendQueue; }
     SerialPortReader *reader() const { return m_reader; }
@@ -64,6 +76,10 @@ Q_SIGNALS:
     void stopRequested();
     // The tear-down has begun: nobody may queue on this connection any more.
     void closed();
+    // A job line failed and the job is held.
+    void pausedOnError();
+    // GRBL reset itself on leaving check mode and is ready again; its parser state is the default one.
+    void restarted();
 
 public Q_SLOTS:
     // Index 0 (the start page) tears the connection down; any other index is ignored.
@@ -90,6 +106,7 @@ private:
     SerialPortReader *m_reader;
     SerialPortWriter *m_writer;
     UnlockSerialMessage *m_unlockMessage;
+    StatusPoller *m_statusPoller;
     QTimer *m_resetTimer;
     QList<QSerialPortInfo> m_availablePorts;
     QSerialPortInfo m_currentPort;
@@ -98,4 +115,5 @@ private:
     std::atomic_bool m_connected{false};   // read by producers on worker threads
     bool m_unlockOnly = false;
     bool m_closing = false;
+    bool m_pauseOnError = true;
 };

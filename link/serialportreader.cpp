@@ -22,6 +22,7 @@ SerialPortReader::SerialPortReader(SerialPort *connection, QObject *parent)
     : QObject(parent)
     , m_connection(connection)
 {
+    qRegisterMetaType<MachineStatus>();
     Maschine::instance()->setReader(this);
 }
 
@@ -82,42 +83,51 @@ void SerialPortReader::readAvailable()
     // with the next read, whatever arrives (a NUL included: the length is passed explicitly).
     const QByteArray bytes = m_port->readAll();
     m_rxBuffer += QString::fromLatin1(bytes.constData(), bytes.size());
-    if (!detectBanner())
-        return;
     if (!m_initialised) {
-        boundBuffer();
-        return;
+        const int at = m_rxBuffer.indexOf(banner);
+        if (at < 0) {
+            boundBuffer();
+            return;
+        }
+        // Text before the first banner was held until now and is handled as lines; the banner is none.
+        m_rxBuffer.remove(at, banner.size());
+        initialise();
     }
     QStringList lines = m_rxBuffer.split(m_lineSplitter);
     m_rxBuffer = lines.takeLast();
-    if (!m_rxBuffer.contains(banner))
-        m_bannerPending = false;
     boundBuffer();
     for (const QString &line : qAsConst(lines)) {
         if (m_stopped)
             return;
-        handleLine(line);
+        if (!line.contains(banner))
+            handleLine(line);
+        else if (!handleBanner())
+            return;
     }
 }
 
-// Returns false when a second banner ended this read: the controller restarted underneath us.
-bool SerialPortReader::detectBanner()
+void SerialPortReader::initialise()
 {
-    if (!m_rxBuffer.contains(banner) || m_bannerPending)
-        return true;
-    m_bannerPending = true;
-    if (m_initialised) {
-        emit info(QStringLiteral("Init Failed: Re-Unlock \n"));
-        emit Alarm();
-        return false;
-    }
     if (m_bannerTimer) {
         m_bannerTimer->stop();
         m_bannerTimer->disconnect(this);
     }
     m_connection->startupSequence();
     m_initialised = true;
-    return true;
+}
+
+// A banner while running: expected once check mode ends, else the controller restarted underneath us
+// and the session is over (false).
+bool SerialPortReader::handleBanner()
+{
+    if (m_restartExpected) {
+        m_restartExpected = false;
+        m_connection->controllerRestarted();
+        return true;
+    }
+    emit info(QStringLiteral("Init Failed: Re-Unlock \n"));
+    emit Alarm();
+    return false;
 }
 
 void SerialPortReader::boundBuffer()
@@ -138,8 +148,8 @@ void SerialPortReader::handleLine(const QString &line)
 {
     if (line.startsWith(QLatin1Char('>')))
         return;
-    if (line.contains(QLatin1String("Check Door")))
-        emit doorMessage();
+    if (line.startsWith(QLatin1String("[MSG:")))
+        handleFeedback(line);
     if (line.contains(QLatin1String("(PLV:")))
         handleVendorLine(line);
     if (isSettingsLine(line))
@@ -187,6 +197,8 @@ void SerialPortReader::handleProbeResult(const QString &line)
 // query waiting for one.
 void SerialPortReader::handleStatusReport(const QString &line)
 {
+    if (m_status.update(line))
+        emit statusUpdate(m_status);
     const QStringList fields = line.split(QLatin1Char('|'), Qt::SkipEmptyParts);
     for (QString field : fields) {
         if (!field.contains(QLatin1String("MPos:")))
@@ -227,6 +239,7 @@ void SerialPortReader::handleError(const QString &line)
     SerialMessage *message = queue()->takeAnsweredMessage();
     if (!message)
         return;
+    m_connection->lineFailed(message);
     reportSettingsWrite(message, false);
     const QString report = composeReport(QStringLiteral("Error: "), text, message);
     if (message->isCheckRun())
@@ -245,6 +258,18 @@ void SerialPortReader::handleAcknowledgement()
     reportSettingsWrite(message, true);
     message->handleResponse(QStringLiteral("ok"));
     SendQueue::release(message);
+}
+
+// "Check Door": the safety door opened. "Disabled": check mode ends, and with it GRBL resets; what is
+// sent before its banner would be thrown away with its input.
+void SerialPortReader::handleFeedback(const QString &line)
+{
+    if (line.contains(QLatin1String("Check Door")))
+        emit doorMessage();
+    if (line == QLatin1String("[MSG:Disabled]")) {
+        m_restartExpected = true;
+        m_connection->controllerRestarting();
+    }
 }
 
 void SerialPortReader::reportRefusedWrite(const SerialMessage *message)

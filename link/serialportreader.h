@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include "link/machinestatus.h"
+
 class QSerialPort;
 class QTimer;
 class SendQueue;
@@ -34,6 +36,7 @@ public:
     void stopReading();
 
     bool isInitialised() const { return m_initialised; }
+    const MachineStatus &status() const { return m_status; }
     QString rxBuffer() const { return m_rxBuffer; }
 
     // A settings write that the connection refused to send is reported as refused.
@@ -47,6 +50,8 @@ Q_SIGNALS:
     void settingsUpdate(QString nr, QString value);
     void settingsSuccess(QString nr, QString value, bool status);
     void updatePosition(float x, float y, float z);
+    // Every status report, with what earlier reports told of the fields this one leaves out.
+    void statusUpdate(const MachineStatus &status);
     void usbMessage(QString message);
     // A text for the info dialog: an error, an alarm, a restarted controller.
     void info(QString text);
@@ -61,7 +66,8 @@ public Q_SLOTS:
 private:
     void readData();
     void readAvailable();
-    bool detectBanner();
+    void initialise();
+    bool handleBanner();
     void boundBuffer();
     void handleLine(const QString &line);
     void handleVendorLine(const QString &line);
@@ -71,6 +77,7 @@ private:
     void handleAlarm(const QString &line);
     void handleError(const QString &line);
     void handleAcknowledgement();
+    void handleFeedback(const QString &line);
     void reportSettingsWrite(const SerialMessage *message, bool success);
     SendQueue *queue() const;
     static QString composeReport(const QString &title, const QString &text, const SerialMessage *message);
@@ -80,7 +87,9 @@ private:
     QRegularExpression m_lineSplitter{QStringLiteral("(\r\n)")};
     QString m_rxBuffer;
     bool m_initialised = false;
-    bool m_bannerPending = false;
+    // Leaving check mode resets GRBL: its next banner is expected, no restart.
+    bool m_restartExpected = false;
+    MachineStatus m_status;
     bool m_reading = false;
     bool m_stopped = false;
     QTimer *m_bannerTimer = nullptr;

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
@@ -90,8 +91,32 @@ public:
     bool connectToSimulator(const GrblSimulator::Options &options = GrblSimulator::Options())
     {
         simulator = std::make_unique<GrblSimulator>(options);
-        if (!simulator->start())
-            return false;
+        return simulator->start() && bringUp();
+    }
+
+    // The controller on a thread of its own, as a real board works beside the program; the thread ends
+    // with stopSimulatorThread().
+    bool connectToSimulatorOnThread(QThread *thread, const GrblSimulator::Options &options = GrblSimulator::Options())
+    {
+        simulator = std::make_unique<GrblSimulator>(options);
+        simulator->moveToThread(thread);
+        thread->start();
+        bool started = false;
+        QMetaObject::invokeMethod(simulator.get(), [&] { started = simulator->start(); }, Qt::BlockingQueuedConnection);
+        return started && bringUp();
+    }
+
+    void stopSimulatorThread(QThread *thread)
+    {
+        GrblSimulator *controller = simulator.release();
+        QMetaObject::invokeMethod(controller, [controller] { delete controller; }, Qt::BlockingQueuedConnection);
+        thread->quit();
+        thread->wait();
+    }
+
+    // Test mode on the simulator, the G-code mode shown.
+    bool bringUp()
+    {
         qputenv("KORVEX_PORT", simulator->devicePath().toUtf8());
         QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("TestUnlock")), Qt::LeftButton);
         qunsetenv("KORVEX_PORT");
@@ -133,8 +158,15 @@ public:
     // A connection that was torn down has let its port go.
     bool closingConnectionGone() const { return window->findChildren<SerialPort *>().isEmpty(); }
 
-    // What the controller received since connectToSimulator() returned.
-    QStringList received() const { return simulator->receivedLines().mid(linesBeforeTest); }
+    // What the controller received since connectToSimulator() returned, without the status requests
+    // that the connection sends on its own while the machine is busy.
+    QStringList received() const
+    {
+        QStringList lines = simulator->receivedLines().mid(linesBeforeTest);
+        lines.removeAll(QStringLiteral("?"));
+        return lines;
+    }
+    int statusRequests() const { return simulator->receivedLines().mid(linesBeforeTest).count(QStringLiteral("?")); }
 
     QTemporaryDir files;
     std::unique_ptr<GrblSimulator> simulator;

@@ -94,12 +94,12 @@ void TstJogger::doorOpenActionWaitsForTheClosedDoor()
     QTest::mousePress(touchOff.widget("joggingDown2"), Qt::LeftButton);
     QTest::mouseRelease(touchOff.widget("joggingDown2"), Qt::LeftButton);
     QVERIFY(touchOff.jogger->pendingActions().isEmpty());
-    const int queries = touchOff.main.received().count(QStringLiteral("?"));
+    const int queries = touchOff.main.statusRequests();
     QTest::mouseClick(touchOff.widget<QRadioButton>("radioButton_upper_left"), Qt::LeftButton);
     QCOMPARE(touchOff.jogger->pendingActions(), QList<int>{Jogger::MoveToReference});
     QVERIFY(moves.isEmpty());
     // The door is asked about: a status query goes out.
-    QVERIFY(QTest::qWaitFor([&] { return touchOff.main.received().count(QStringLiteral("?")) > queries; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return touchOff.main.statusRequests() > queries; }, 10000));
     QVERIFY(!touchOff.main.received().contains(QStringLiteral("$J=G21 G90 G53 Z-65 F30")));
     touchOff.jogger->doorIsClosed();
     QCOMPARE(moves.size(), 1);

@@ -291,7 +291,7 @@ void TstModePcb::openDoorDelaysStart()
     page->main.click("button_play_pause");
     QVERIFY(!page->mode()->isStarted());
     QTRY_VERIFY(page->mode()->isStarted());
-    QCOMPARE(page->main.received().value(0), QStringLiteral("?"));
+    QVERIFY(page->main.statusRequests() > 0);
     QTRY_VERIFY(page->lines().contains(QStringLiteral("M0")));
 }
 
