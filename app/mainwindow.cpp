@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/infodialog.h"
+#include "app/memorypolicy.h"
 #include "link/pcbserialmessage.h"
 #include "link/serialport.h"
 #include "modes/interface.h"
@@ -21,6 +22,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
     , m_toolChangePrompt(new PCBChangeMessageBox(this))
 {
+    MemoryPolicy::returnLargeBlocks();
     connect(PCBSerialMessage::instance(), &PCBSerialMessage::openQTMessageBox, this, &MainWindow::showQTInfo,
             Qt::QueuedConnection);
 
@@ -62,6 +64,7 @@ SerialPort *MainWindow::ensureConnection()
     connect(m_connection, &SerialPort::doorMessage, this, &MainWindow::modePause, Qt::QueuedConnection);
     connect(m_connection, &SerialPort::stopRequested, this, &MainWindow::showStartPage);
     connect(m_connection, &SerialPort::closed, this, &MainWindow::forgetConnection);
+    connect(m_connection, &SerialPort::pausedOnError, mainPage(), &Interface::pauseRunningJobs);
     return m_connection;
 }
 

@@ -1,7 +1,6 @@
 #include "modes/dialoggcodetest.h"
 
 #include "app/infodialog.h"
-#include "link/serialmessage.h"
 
 #include "ui_dialoggcodetest.h"
 
@@ -20,20 +19,28 @@ DialogGcodeTest::DialogGcodeTest(QWidget *parent)
 
 DialogGcodeTest::~DialogGcodeTest() = default;
 
-void DialogGcodeTest::setCheckMessages(const QList<SerialMessage *> &messages)
+void DialogGcodeTest::startRun(qint64 lines)
 {
-    qDeleteAll(checkMessages);
-    checkMessages = messages;
-    // As their parent the dialog owns them; the link then leaves them alone once answered.
-    for (SerialMessage *message : messages)
-        message->setParent(this);
+    lineCount = lines;
+    closeAllowed = false;
+    ui->progressBar->setValue(0);
+    ui->error_text->clear();
+    ui->continue_2->hide();
+    ui->abort->hide();
+    open();
+}
+
+void DialogGcodeTest::abandon()
+{
+    lineCount = 0;
+    finish();
 }
 
 void DialogGcodeTest::setProgressBar(qint64 line)
 {
-    if (checkMessages.isEmpty())
+    if (lineCount <= 0)
         return;
-    ui->progressBar->setValue(int(float(line) / float(checkMessages.size()) * 100.0f));
+    ui->progressBar->setValue(int(float(line) / float(lineCount) * 100.0f));
 }
 
 void DialogGcodeTest::setErrorText(QString error)
@@ -43,9 +50,10 @@ void DialogGcodeTest::setErrorText(QString error)
 
 void DialogGcodeTest::lastMsgComplete()
 {
+    if (lineCount <= 0)
+        return;
+    lineCount = 0;
     ui->progressBar->setValue(100);
-    qDeleteAll(checkMessages);
-    checkMessages.clear();
     if (!ui->error_text->text().isEmpty()) {
         ui->abort->show();
         ui->continue_2->show();

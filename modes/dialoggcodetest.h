@@ -1,20 +1,15 @@
 #pragma once
 
 #include <QDialog>
-#include <QList>
 #include <QScopedPointer>
 
 namespace Ui {
 class DialogGcodeTest;
 }
-class SerialMessage;
 
-// Follows a check run of a G-code program: progress while the controller answers, the errors it
-// reported, and at the end real sending or the user's choice between continuing and aborting.
-//
-// Nothing opens it yet: GRBL checks a program in its check mode ("$C"), but leaving that mode
-// soft-resets the controller, and the link takes the new banner for a restart and ends the
-// connection. A check run needs the link to expect that reset first.
+// Follows a check run of a G-code program in GRBL's check mode: progress while the controller answers,
+// the errors it reported, and at the end real sending or the user's choice between continuing and
+// aborting. It does not block the window: Stop stays within reach.
 class DialogGcodeTest : public QDialog
 {
     Q_OBJECT
@@ -22,8 +17,10 @@ public:
     explicit DialogGcodeTest(QWidget *parent = nullptr);
     ~DialogGcodeTest() override;
 
-    // The run's messages, before its first answer arrives; their count is the 100 % mark. Takes them over.
-    void setCheckMessages(const QList<SerialMessage *> &messages);
+    // A run of this many lines begins (the 100 % mark); the dialog opens.
+    void startRun(qint64 lineCount);
+    // The run was stopped: the dialog closes without a verdict.
+    void abandon();
 
 Q_SIGNALS:
     void okSend();
@@ -44,6 +41,6 @@ private:
     void finish();
 
     QScopedPointer<Ui::DialogGcodeTest> ui;
-    QList<SerialMessage *> checkMessages;
+    qint64 lineCount = 0;
     bool closeAllowed = false;
 };

@@ -1,6 +1,7 @@
 #include "modes/interface.h"
 
 #include "link/checkdoormessage.h"
+#include "link/serialport.h"
 #include "modes/mode_gcode.h"
 #include "modes/mode_pcb.h"
 #include "modes/mode_stl.h"
@@ -48,6 +49,16 @@ void Interface::setSerialPort(SerialPort *port)
 {
     for (qint32 index : {StlMode, PcbMode, GcodeMode})
         mode(index)->setSerialPort(port);
+    if (port)
+        port->setPauseOnError(ui->mode_gcode->pausesOnError());
+}
+
+void Interface::pauseRunningJobs()
+{
+    for (qint32 index : {StlMode, PcbMode, GcodeMode}) {
+        if (mode(index)->isStarted())
+            mode(index)->setPaused(true);
+    }
 }
 
 void Interface::pauseCurrentMode()

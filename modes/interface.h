@@ -29,6 +29,8 @@ public:
 
     void setSerialPort(SerialPort *port);
     void pauseCurrentMode();
+    // A job line failed and the connection holds the job: every running job shows its play button.
+    void pauseRunningJobs();
     void refreshPreview();
 
     qint32 currentModeIndex() const { return currentMode; }

@@ -1,61 +1,98 @@
 #include "modes/mode_gcode.h"
 
+#include "app/memorypolicy.h"
 #include "link/gcodeserialmessage.h"
 #include "link/grblline.h"
+#include "link/machinestatus.h"
 #include "link/serialport.h"
+#include "link/serialportreader.h"
 #include "link/stayawake.h"
 #include "modes/dialoggcodetest.h"
+#include "modes/resumepoint.h"
 #include "preview/gcoderender.h"
+#include "preview/jobtimeestimate.h"
 #include "preview/maschine.h"
+#include "toolpath/gcodeprogram.h"
 
-#include "ui_interface.h"
 #include "ui_mode_gcode.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QTimer>
+#include <QSqlQuery>
 #include <QtConcurrent>
 
+#include <limits>
+
 namespace {
-constexpr int positionPollMs = 500;
-// Reading stops at this many bytes per line, so a file without line ends (a binary or a sparse
-// file) is rejected after a few kilobytes instead of being read whole into memory.
-constexpr qint64 longestLineShown = 4096;
+constexpr int timeDisplayMs = 1000;
 
 void showMessage(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
     box.exec();
 }
+
+QString position(float value)
+{
+    return QString::number(value, 'f', 3);
+}
+
+// GRBL's real-time override commands.
+enum Override : char {
+    FeedReset = char(0x90), FeedUp = char(0x91), FeedDown = char(0x92),
+    RapidFull = char(0x95), RapidHalf = char(0x96), RapidQuarter = char(0x97),
+    SpindleReset = char(0x99), SpindleUp = char(0x9A), SpindleDown = char(0x9B),
+};
 }
 
 Mode_Gcode::Mode_Gcode(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::Mode_Gcode)
     , checkDialog(new DialogGcodeTest(this))
-    , positionTimer(new QTimer(this))
+    , timeEstimate(new JobTimeEstimate(this))
     , stayAwake(new StayAwake(this))
 {
     ui->setupUi(this);
     GcodeSerialMessage::registerGcodeMode(this);
     GcodeSerialMessage::registerCheckDialog(checkDialog);
+    GcodeSerialMessage *carrier = GcodeSerialMessage::instance();
+    connect(carrier, &GcodeSerialMessage::setTestProgress, &feeder, &ProgramFeeder::lineAnswered, Qt::QueuedConnection);
+    connect(carrier, &GcodeSerialMessage::allTestMSGsSent, this, &Mode_Gcode::checkLinesDone, Qt::QueuedConnection);
     connect(checkDialog, &DialogGcodeTest::okSend, this, &Mode_Gcode::sendGcode, Qt::QueuedConnection);
     connect(checkDialog, &DialogGcodeTest::abort, this, &Mode_Gcode::dontSendGcode, Qt::QueuedConnection);
-    connect(positionTimer, &QTimer::timeout, this, &Mode_Gcode::sendRequestPositionUpdate);
-    connect(&readWatcher, &QFutureWatcher<QString>::finished, this, &Mode_Gcode::finishRead, Qt::QueuedConnection);
-    connect(&sendWatcher, &QFutureWatcher<void>::finished, &sendLoop, &QEventLoop::quit);
+    connect(&readWatcher, &QFutureWatcher<std::shared_ptr<const GcodeProgram>>::finished, this, &Mode_Gcode::finishRead,
+            Qt::QueuedConnection);
+    connect(&timeDisplay, &QTimer::timeout, this, &Mode_Gcode::showTimes);
+    connect(timeEstimate, &JobTimeEstimate::estimated, this, &Mode_Gcode::showTimes);
+    timeDisplay.setInterval(timeDisplayMs);
+    connectOverrides();
+    QSqlQuery setting(QStringLiteral("SELECT pause_on_error FROM job_settings"));
+    if (setting.next())
+        ui->checkBox_pause_on_error->setChecked(setting.value(0).toBool());
     Maschine::instance()->setGcodeMode(this);
 }
 
 Mode_Gcode::~Mode_Gcode()
 {
-    stopQueueing();
     readWatcher.waitForFinished();
-    deleteMessages();
     Maschine::instance()->setGcodeMode(nullptr);
+}
+
+void Mode_Gcode::connectOverrides()
+{
+    const std::pair<QPushButton *, char> buttons[] = {
+        {ui->button_feed_down, FeedDown},       {ui->button_feed_reset, FeedReset},       {ui->button_feed_up, FeedUp},
+        {ui->button_spindle_down, SpindleDown}, {ui->button_spindle_reset, SpindleReset}, {ui->button_spindle_up, SpindleUp},
+        {ui->button_rapid_25, RapidQuarter},    {ui->button_rapid_50, RapidHalf},         {ui->button_rapid_100, RapidFull},
+    };
+    for (const auto &button : buttons) {
+        const char command = button.second;
+        connect(button.first, &QPushButton::clicked, this, [this, command] {
+            if (isConnected())
+                serialport->sendRealtime(command);
+        });
+    }
 }
 
 void Mode_Gcode::setRender(GcodeRender *preview)
@@ -80,58 +117,30 @@ void Mode_Gcode::loadFile(const QString &path)
     modificationTime = chosen.lastModified();
     readDone = false;
     ui->button_file->setEnabled(false);
-    readResult = QtConcurrent::run(this, &Mode_Gcode::readProgram, path);
-    readWatcher.setFuture(readResult);
+    readWatcher.setFuture(QtConcurrent::run([this, path] {
+        return std::make_shared<const GcodeProgram>(GcodeProgram::read(path, &readError));
+    }));
     readLoop.exec();
     ui->button_file->setEnabled(true);
-    const QString error = readResult.result();
-    if (!error.isEmpty())
-        showMessage(QStringLiteral("File Error"), error);
+    const std::shared_ptr<const GcodeProgram> read = readWatcher.result();
+    // The finished future would keep the program alive after a Stop.
+    readWatcher.setFuture(QFuture<std::shared_ptr<const GcodeProgram>>());
+    if (!readError.isEmpty()) {
+        showMessage(QStringLiteral("File Error"), readError);
+        // A file that cannot be opened leaves the program that was there; a bad one empties it.
+        if (!QFileInfo::exists(path))
+            return;
+    }
+    m_program = read;
+    ui->spinBox_start_line->setMaximum(int(qBound<qint64>(1, m_program->lineCount(), std::numeric_limits<int>::max())));
     if (render)
-        render->loadGcode(programLines, 0);
+        render->loadProgram(m_program);
+    timeEstimate->estimate(m_program);
     if (startAfterRead) {
         startAfterRead = false;
         if (!paused && !started)
-            startReadProgram();
+            startFrom(0, {});
     }
-}
-
-// Runs on a pool thread while the window waits for it; the program is touched by nobody else meanwhile.
-// The lines are kept as GRBL reads them: comments and line end characters go, as GRBL ignores them
-// and they cost space in its buffer; what remains must hold nothing GRBL takes as a command.
-QString Mode_Gcode::readProgram(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return file.errorString();
-    programLines.clear();
-    QByteArray buffer(longestLineShown, Qt::Uninitialized);
-    while (!file.atEnd()) {
-        const qint64 length = file.readLine(buffer.data(), buffer.size());
-        if (length < 0) {
-            programLines.clear();
-            return file.errorString();
-        }
-        const bool complete = length > 0 && buffer.at(int(length) - 1) == '\n';
-        QString line = QString::fromUtf8(buffer.constData(), int(complete ? length - 1 : length));
-        line.remove(QLatin1Char('\r'));
-        if (line.size() > maxLineLength) {
-            programLines.clear();
-            return QStringLiteral("This line:") + line + QStringLiteral(" is too long max 70 chars per line");
-        }
-        const QString sendable = GrblLine::stripped(line);
-        const int unsafe = GrblLine::unsafeCharacterAt(sendable);
-        if (unsafe >= 0) {
-            const int number = programLines.size() + 1;
-            programLines.clear();
-            return QStringLiteral("Line %1 holds %2, which the controller takes as a command: %3")
-                .arg(number)
-                .arg(GrblLine::describeCharacter(sendable.at(unsafe)), line);
-        }
-        programLines.append(sendable);
-    }
-    readDone = true;
-    return QString();
 }
 
 void Mode_Gcode::finishRead()
@@ -149,112 +158,184 @@ void Mode_Gcode::startJob()
         startAfterRead = true;
         return;
     }
-    startReadProgram();
+    startFrom(0, {});
 }
 
-void Mode_Gcode::startReadProgram()
+void Mode_Gcode::startFrom(qint64 line, const QStringList &preamble)
 {
-    if (programLines.isEmpty()) {
+    if (!m_program || m_program->isEmpty()) {
         refuseStartWithoutProgram();
         return;
     }
+    started = true;
+    paused = false;
+    refreshPlayPauseButton();
+    setInputsEnabled(false);
     stayAwake->setAwake(true);
-    sendGcode();
+    lastAnswered = line;
+    showProgress(line, int(m_program->lineCount()));
+    runClock.start();
+    timeDisplay.start();
+    showTimes();
+    for (const QString &text : preamble)
+        sendText(text + QLatin1Char('\n'));
+    feeder.start(m_program, line, serialport, false);
 }
 
+// The check dialog's verdict: the real job follows the check.
 void Mode_Gcode::sendGcode()
 {
-    started = true;
-    setInputsEnabled(false);
-    queueingCancelled = false;
-    sendWatcher.setFuture(QtConcurrent::run(this, &Mode_Gcode::queueProgram, programLines, serialport));
-    sendLoop.exec();
-}
-
-// Runs on a pool thread. The port pointer is taken once: the window may drop its own copy meanwhile,
-// but the connection object outlives this step, because reset() waits for it.
-void Mode_Gcode::queueProgram(const QStringList &lines, SerialPort *port)
-{
-    QThread *const windowThread = QCoreApplication::instance()->thread();
-    const quint32 lastLine = quint32(lines.size());
-    quint32 lineNumber = 0;
-    for (const QString &line : lines) {
-        if (queueingCancelled)
-            return;
-        auto *message = new GcodeSerialMessage;
-        message->setContent(line + QLatin1Char('\n'));
-        message->setLineNumber(++lineNumber);
-        // Marked before it is handed over: the controller may answer it before this thread runs again.
-        message->setLast(lineNumber == lastLine);
-        if (!port) {
-            message->moveToThread(windowThread);
-            messages.append(message);
-            continue;
-        }
-        if (!port->isConnected()) {
-            delete message;
-            return;
-        }
-        port->addMessageToWriterReader(message);
-    }
-}
-
-void Mode_Gcode::setProgressBar(qint64 line)
-{
-    if (programLines.isEmpty() || !interfaceUi)
-        return;
-    const int percent = int(float(line) / float(programLines.size()) * 100.0f);
-    interfaceUi->button_time->setText(QString::number(percent) + QLatin1Char('%'));
-}
-
-void Mode_Gcode::lastMsgComplete()
-{
-    setIdle();
-    stayAwake->setAwake(false);
-    showMessage(QStringLiteral("Mill"), QStringLiteral("Milling process completed"));
-    deleteMessages();
-    setInputsEnabled(true);
+    checkRunning = false;
+    started = false;
+    restoreWorkOffset();
+    startFrom(0, {});
 }
 
 void Mode_Gcode::dontSendGcode()
 {
+    checkRunning = false;
+    restoreWorkOffset();
     endRun();
+}
+
+// The program runs in GRBL's check mode: every line is read and answered, nothing moves.
+void Mode_Gcode::on_button_check_clicked()
+{
+    if (started)
+        return;
+    if (!m_program || m_program->isEmpty()) {
+        refuseStartWithoutProgram();
+        return;
+    }
+    if (!isConnected())
+        return;
+    started = true;
+    checkRunning = true;
+    setInputsEnabled(false);
+    const MachineStatus &before = serialport->reader()->status();
+    workPositionKnown = before.workOffsetKnown;
+    workPositionBeforeCheck = before.workPosition();
+    checkDialog->startRun(m_program->lineCount());
+    sendText(QStringLiteral("$C\n"));
+    feeder.start(m_program, 0, serialport, true);
+}
+
+// Leaving check mode resets GRBL; the connection holds every later line until its banner.
+void Mode_Gcode::checkLinesDone()
+{
+    if (checkRunning)
+        sendText(QStringLiteral("$C\n"));
+}
+
+// The reset after the check run cleared the G92 offset; setting the work position the machine had
+// before brings the same work coordinates back (the machine did not move).
+void Mode_Gcode::restoreWorkOffset()
+{
+    if (!workPositionKnown)
+        return;
+    const QVector3D work = workPositionBeforeCheck;
+    sendText(QStringLiteral("G92X%1Y%2Z%3\n").arg(position(work.x()), position(work.y()), position(work.z())));
+}
+
+void Mode_Gcode::on_button_start_line_clicked()
+{
+    if (started)
+        return;
+    if (!m_program || m_program->isEmpty()) {
+        refuseStartWithoutProgram();
+        return;
+    }
+    const qint64 line = ui->spinBox_start_line->value() - 1;
+    const std::shared_ptr<const GcodeProgram> program = m_program;
+    const quint64 stopsBefore = stops;
+    QString error;
+    ResumePoint point;
+    runInBackground([&] { point = ResumePoint::scan(*program, line, &error); });
+    if (stops != stopsBefore || program != m_program)
+        return;
+    if (!error.isEmpty()) {
+        showMessage(QStringLiteral("info"), error);
+        return;
+    }
+    startFrom(line, point.preamble());
+}
+
+void Mode_Gcode::setProgressBar(qint64 line)
+{
+    if (!m_program || checkRunning)
+        return;
+    lastAnswered = line;
+    showProgress(line, int(m_program->lineCount()));
+    feeder.lineAnswered(line);
+    if (render)
+        render->setExecutedLine(line);
+}
+
+void Mode_Gcode::lastMsgComplete()
+{
+    endRun();
+    showMessage(QStringLiteral("Mill"), QStringLiteral("Milling process completed"));
 }
 
 void Mode_Gcode::reset()
 {
+    ++stops;
     startAfterRead = false;
-    sendLoop.quit();
-    stopQueueing();
-    deleteMessages();
+    if (checkRunning)
+        checkDialog->abandon();
+    checkRunning = false;
+    feeder.stop();
+    // Stop gives the program up: what a program of millions of lines took comes back.
+    m_program.reset();
     currentFile = QFileInfo();
+    if (render)
+        render->clearProgram();
+    timeEstimate->clear();
     endRun();
-}
-
-// The queueing step checks the flag before every line, so the wait is for one line at most.
-void Mode_Gcode::stopQueueing()
-{
-    queueingCancelled = true;
-    sendWatcher.waitForFinished();
-}
-
-void Mode_Gcode::deleteMessages()
-{
-    qDeleteAll(messages);
-    messages.clear();
+    MemoryPolicy::returnFreedPages();
 }
 
 void Mode_Gcode::endRun()
 {
     setIdle();
     stayAwake->setAwake(false);
+    timeDisplay.stop();
     setInputsEnabled(true);
 }
 
 void Mode_Gcode::setInputsEnabled(bool enabled)
 {
-    ui->input_user->setEnabled(enabled);
-    ui->button_file->setEnabled(enabled);
+    for (QWidget *input : {static_cast<QWidget *>(ui->input_user), static_cast<QWidget *>(ui->button_file),
+                           static_cast<QWidget *>(ui->button_check), static_cast<QWidget *>(ui->button_start_line)})
+        input->setEnabled(enabled);
+}
+
+void Mode_Gcode::showTimes()
+{
+    if (!started || !m_program) {
+        ui->label_time->clear();
+        return;
+    }
+    QString text = JobTimeEstimate::clockText(runClock.elapsed() / 1000.0) + QStringLiteral(" run");
+    if (timeEstimate->isReady())
+        text += QStringLiteral(", ") + JobTimeEstimate::clockText(timeEstimate->remainingSeconds(lastAnswered))
+            + QStringLiteral(" left");
+    ui->label_time->setText(text);
+}
+
+bool Mode_Gcode::pausesOnError() const
+{
+    return ui->checkBox_pause_on_error->isChecked();
+}
+
+void Mode_Gcode::on_checkBox_pause_on_error_toggled(bool checked)
+{
+    QSqlQuery store;
+    store.prepare(QStringLiteral("UPDATE job_settings SET pause_on_error = ?"));
+    store.addBindValue(checked ? 1 : 0);
+    store.exec();
+    if (serialport)
+        serialport->setPauseOnError(checked);
 }
 
 void Mode_Gcode::on_input_user_returnPressed()
@@ -270,7 +351,6 @@ void Mode_Gcode::on_input_user_returnPressed()
     serialport->addMessageStringToWriterReader(QStringLiteral("~\n"));
     serialport->addMessageStringToWriterReader(command + QLatin1Char('\n'));
     ui->textBrowser_2->setPlainText(command + QLatin1Char('\n') + ui->textBrowser_2->toPlainText());
-    positionTimer->start(positionPollMs);
 }
 
 void Mode_Gcode::sendRequestPositionUpdate()
@@ -280,12 +360,28 @@ void Mode_Gcode::sendRequestPositionUpdate()
 
 void Mode_Gcode::updatePosition(float x, float y, float z)
 {
-    ui->label_x->setText(QString::number(x, 'f', 3));
-    ui->label_y->setText(QString::number(y, 'f', 3));
-    ui->label_z->setText(QString::number(z, 'f', 3));
-    if (x == lastX && y == lastY && z == lastZ)
-        positionTimer->stop();
-    lastX = x;
-    lastY = y;
-    lastZ = z;
+    ui->label_x->setText(position(x));
+    ui->label_y->setText(position(y));
+    ui->label_z->setText(position(z));
+}
+
+// The live state, as the connection's status polling brings it in.
+void Mode_Gcode::showStatus(const MachineStatus &status)
+{
+    const QVector3D work = status.workPosition();
+    ui->label_wx->setText(position(work.x()));
+    ui->label_wy->setText(position(work.y()));
+    ui->label_wz->setText(position(work.z()));
+    ui->label_state->setText(status.state);
+    ui->label_motion->setText(QStringLiteral("F %1  S %2").arg(qRound(status.feed)).arg(qRound(status.spindleSpeed)));
+    ui->label_feed_override->setText(QStringLiteral("%1 %").arg(status.feedOverride));
+    ui->label_rapid_override->setText(QStringLiteral("%1 %").arg(status.rapidOverride));
+    ui->label_spindle_override->setText(QStringLiteral("%1 %").arg(status.spindleOverride));
+    if (render)
+        render->setToolPosition(work.x(), work.y(), work.z());
+}
+
+void Mode_Gcode::machineSettingChanged(QString nr, QString value)
+{
+    timeEstimate->setMachineSetting(nr, value);
 }

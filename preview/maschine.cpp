@@ -94,9 +94,13 @@ void Maschine::wireReader()
         connect(m_reader, &SerialPortReader::usbMessage, m_machineSettings, &Machine_Settings::getUsbKorvexMessage,
                 Qt::UniqueConnection);
     }
-    if (m_gcodeMode)
+    if (m_gcodeMode) {
         connect(m_reader, &SerialPortReader::updatePosition, m_gcodeMode, &Mode_Gcode::updatePosition,
                 Qt::UniqueConnection);
+        connect(m_reader, &SerialPortReader::statusUpdate, m_gcodeMode, &Mode_Gcode::showStatus, Qt::UniqueConnection);
+        connect(m_reader, &SerialPortReader::settingsUpdate, m_gcodeMode, &Mode_Gcode::machineSettingChanged,
+                Qt::UniqueConnection);
+    }
 }
 
 void Maschine::wireMachineSettings()

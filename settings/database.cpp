@@ -144,6 +144,15 @@ QSqlDatabase openDefaultConnection(const QString &fileName)
     return db;
 }
 
+// Tables added after the first release: created where they are missing, whatever else exists.
+void addLaterTables()
+{
+    QSqlQuery(QStringLiteral("create table if not exists job_settings(pause_on_error integer NOT NULL)"));
+    QSqlQuery rows(QStringLiteral("select count(*) from job_settings"));
+    if (rows.next() && rows.value(0).toInt() == 0)
+        QSqlQuery(QStringLiteral("insert into job_settings(pause_on_error) values(1)"));
+}
+
 QSqlError insertDefaultRows(const QStringList &existingTables)
 {
     if (!existingTables.contains(QStringLiteral("stl_last_settings"))) {
@@ -185,6 +194,7 @@ QSqlError initDatabase(const QString &fileName)
         return db.lastError();
 
     QSqlQuery(QStringLiteral("PRAGMA foreign_keys = ON;"));
+    addLaterTables();
     const QStringList existingTables = db.tables(QSql::Tables);
 
     // On every start after the first the very first statement fails because the tables exist: that error
