@@ -1,11 +1,19 @@
-// The road of a huge G-code job: a generated 3D carving program of 1,000,000 and of 10,000,000 lines
-// (about 27 bytes a line) is read into its compact form and drawn by the preview on a worker. Each size
-// runs in a process of its own, so each has its own peak resident memory; the table ends with the ratio
-// of the two runs, which is about 10 for every step that grows linearly with the program.
+// The road of a huge G-code job through the G-code mode: a generated 3D carving program of 1,000,000
+// and of 10,000,000 lines (about 27 bytes a line) is read into its compact form, drawn by the preview
+// on a worker, and streamed for a while through the real link to the simulated controller, which runs
+// on a thread of its own on a line paced like 115200 baud with motion completing at once; then Stop.
+// Each size runs in a process of its own, so each has its own peak resident memory; the table ends
+// with the ratio of the two runs, about 10 for every step that grows linearly with the program.
 //
-//   gcode_job                 both sizes, and the ratios
-//   gcode_job --lines N       one run, its figures as "name value" lines
+//   gcode_job [SECONDS]              both sizes, each streamed for SECONDS (15), and the ratios
+//   gcode_job --lines N [SECONDS]    one run, its figures as "name value" lines
+#include "link/serialport.h"
+#include "link/serialportreader.h"
+#include "link/sendqueue.h"
+#include "modes/mode_gcode.h"
 #include "preview/gcoderender.h"
+#include "settings/database.h"
+#include "tools/grblsim/grblsimulator.h"
 #include "toolpath/gcodeprogram.h"
 
 #include <QApplication>
@@ -15,10 +23,13 @@
 #include <QProcess>
 #include <QEventLoop>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -34,10 +45,14 @@ const Step Steps[] = {
     {"read", "read (GcodeProgram::read), s", "%14.3f"},
     {"preview", "preview on a worker, s", "%14.3f"},
     {"stall", "longest event loop pause, ms", "%14.1f"},
+    {"firstline", "Play to the first line there, s", "%14.3f"},
+    {"rate", "lines streamed per second", "%14.1f"},
+    {"wire", "of the wire's limit", "%14.3f"},
     {"peak", "peak resident memory, MB", "%14.1f"},
     {"before", "resident before reading, MB", "%14.1f"},
-    {"cleared", "resident once cleared, MB", "%14.1f"},
+    {"stopped", "resident after Stop, MB", "%14.1f"},
 };
+constexpr double WireLimit = 11520.0;   // bytes/s of 115200 baud, 8N1
 
 // A relief cut in rows 0.1 mm apart, each point 0.1 mm on, the depth following a smooth surface:
 // "G1 X12.30 Y4.50 Z-1.234".
@@ -96,55 +111,158 @@ private:
     qint64 m_longest = 0;
 };
 
-int runOnce(qint64 lines)
+bool spinUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.hasExpired(timeoutMs))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// The simulated controller on a thread of its own, as a real board works beside the host's event
+// loop; it counts the program lines that arrive and notes when the first one did.
+class Controller
+{
+public:
+    Controller()
+    {
+        GrblSimulator::Options options;
+        options.emulateBaud = true;
+        options.motionTimeScale = 0.0;
+        options.bootMs = 100;
+        m_simulator = new GrblSimulator(options);
+        m_simulator->moveToThread(&m_thread);
+        QObject::connect(&m_thread, &QThread::finished, m_simulator, &QObject::deleteLater);
+        QObject::connect(m_simulator, &GrblSimulator::lineReceived, m_simulator, [this](const QString &line) {
+            if (!line.startsWith(QLatin1String("G1 X")))
+                return;
+            if (m_received.fetch_add(1) == 0)
+                m_firstLineNs = m_sinceArmed.nsecsElapsed();
+            m_bytes += line.size() + 1;
+        }, Qt::DirectConnection);
+        m_thread.start();
+    }
+    ~Controller()
+    {
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    bool start()
+    {
+        bool started = false;
+        QMetaObject::invokeMethod(m_simulator, [&] { started = m_simulator->start(); }, Qt::BlockingQueuedConnection);
+        return started;
+    }
+    QString devicePath() const { return m_simulator->devicePath(); }
+    void softReset()
+    {
+        QMetaObject::invokeMethod(m_simulator, [this] { m_simulator->softReset(); });
+    }
+    // From now on the first program line is timed.
+    void arm() { m_sinceArmed.start(); }
+    double firstLineSeconds() const { return m_firstLineNs / 1e9; }
+    qint64 received() const { return m_received; }
+    qint64 bytes() const { return m_bytes; }
+
+private:
+    QThread m_thread;
+    GrblSimulator *m_simulator;
+    QElapsedTimer m_sinceArmed;
+    std::atomic<qint64> m_received{0};
+    std::atomic<qint64> m_firstLineNs{0};
+    std::atomic<qint64> m_bytes{0};
+};
+
+// Test mode: the connection only unlocks, then reads the settings.
+std::unique_ptr<SerialPort> connectTo(Controller &controller)
+{
+    qputenv("KORVEX_PORT", controller.devicePath().toUtf8());
+    auto link = std::make_unique<SerialPort>();
+    link->setUnlockOnly(true);
+    if (!link->connectToMachine())
+        return nullptr;
+    // A banner printed before the port was open went with its buffers; a reset repeats it.
+    if (!spinUntil([&link] { return link->reader()->isInitialised(); }, 2000))
+        controller.softReset();
+    if (!spinUntil([&link] { return link->reader()->isInitialised() && link->sendQueue()->count() == 0; }, 10000))
+        return nullptr;
+    return link;
+}
+
+int runOnce(qint64 lines, int streamSeconds)
 {
     QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", dir.path().toUtf8());
+    initDatabase(dir.filePath(QStringLiteral("korvexdb")));
     const QString path = dir.filePath(QStringLiteral("carving.nc"));
     if (!writeProgram(path, lines)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return 1;
     }
+    Controller controller;
+    std::unique_ptr<SerialPort> link = controller.start() ? connectTo(controller) : nullptr;
+    if (!link) {
+        std::fprintf(stderr, "the simulated controller did not come up\n");
+        return 1;
+    }
+    GcodeRender render;
+    render.showGcodeMode();
+    Mode_Gcode mode;
+    mode.setRender(&render);
+    mode.setSerialPort(link.get());
+    bool drawn = false;
+    QObject::connect(&render, &GcodeRender::programDrawn, [&drawn] { drawn = true; });
+
     const double before = statusMegabytes("VmRSS:");
     QElapsedTimer clock;
     clock.start();
-    QString error;
-    auto program = std::make_shared<const GcodeProgram>(GcodeProgram::read(path, &error));
+    mode.loadFile(path);
     const double readSeconds = clock.nsecsElapsed() / 1e9;
-    if (!error.isEmpty() || program->lineCount() != lines) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    if (!mode.program() || mode.program()->lineCount() != lines) {
+        std::fprintf(stderr, "the program was not read\n");
         return 1;
     }
-
-    GcodeRender render;
-    render.showGcodeMode();
-    QEventLoop drawing;
-    QObject::connect(&render, &GcodeRender::programDrawn, &drawing, &QEventLoop::quit);
     clock.restart();
-    double previewSeconds = 0.0;
     double stall = 0.0;
     {
         StallWatch watch;
-        render.loadProgram(program);
-        drawing.exec();
-        previewSeconds = clock.nsecsElapsed() / 1e9;
+        spinUntil([&drawn] { return drawn; }, 600000);
         stall = watch.longestMilliseconds();
     }
+    const double previewSeconds = clock.nsecsElapsed() / 1e9;
+
+    controller.arm();
+    mode.sendGcode();
+    spinUntil([&controller] { return controller.received() > 0; }, 60000);
+    const double firstLine = controller.firstLineSeconds();
+    const qint64 linesBefore = controller.received();
+    const qint64 bytesBefore = controller.bytes();
+    clock.restart();
+    spinUntil([] { return false; }, streamSeconds * 1000);
+    const double streamed = clock.nsecsElapsed() / 1e9;
+    const double rate = (controller.received() - linesBefore) / streamed;
+    const double wire = (controller.bytes() - bytesBefore) / streamed / WireLimit;
     const double peak = statusMegabytes("VmHWM:");
 
-    render.clearProgram();
-    program.reset();
+    mode.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    std::printf("lines %lld\nread %.3f\npreview %.3f\nstall %.1f\npeak %.1f\nbefore %.1f\ncleared %.1f\n", lines,
-                readSeconds, previewSeconds, stall, peak, before, statusMegabytes("VmRSS:"));
+    spinUntil([] { return false; }, 200);
+    std::printf("read %.3f\npreview %.3f\nstall %.1f\nfirstline %.3f\nrate %.1f\nwire %.3f\npeak %.1f\nbefore %.1f\n"
+                "stopped %.1f\n", readSeconds, previewSeconds, stall, firstLine, rate, wire, peak, before,
+                statusMegabytes("VmRSS:"));
     return 0;
 }
 
-QMap<QString, double> runChild(const QString &lines)
+QMap<QString, double> runChild(const QString &lines, const QString &streamSeconds)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--lines"), lines});
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--lines"), lines, streamSeconds});
     QMap<QString, double> figures;
     if (!child.waitForFinished(-1) || child.exitCode() != 0)
         return figures;
@@ -156,11 +274,11 @@ QMap<QString, double> runChild(const QString &lines)
     return figures;
 }
 
-int compareSizes()
+int compareSizes(const QString &streamSeconds)
 {
     QVector<QMap<QString, double>> runs;
     for (const QString &size : Sizes) {
-        runs << runChild(size);
+        runs << runChild(size, streamSeconds);
         if (runs.last().isEmpty()) {
             std::fprintf(stderr, "the run of %s lines failed\n", qPrintable(size));
             return 1;
@@ -183,9 +301,14 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    const int linesAt = arguments.indexOf(QStringLiteral("--lines"));
-    if (linesAt > 0 && linesAt + 1 < arguments.size())
-        return runOnce(arguments.at(linesAt + 1).toLongLong());
-    return compareSizes();
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    qint64 lines = 0;
+    if (arguments.size() >= 2 && arguments.first() == QLatin1String("--lines")) {
+        lines = arguments.at(1).toLongLong();
+        arguments = arguments.mid(2);
+    }
+    const QString streamSeconds = arguments.value(0, QStringLiteral("15"));
+    if (lines > 0)
+        return runOnce(lines, streamSeconds.toInt());
+    return compareSizes(streamSeconds);
 }
