@@ -71,6 +71,7 @@ GrblSimulator::GrblSimulator(const Options &options, QObject *parent)
     config.surface = m_surface;
     config.eepromWriteMs = m_options.eepromWriteMs;
     config.storedSettings = m_options.settings;
+    m_motionLog.setKeepRecords(m_options.keepRecords);
     m_machine = new SimulatedMachine(config, &m_motionLog, this);
     m_machine->setReceiveBufferFree([this] { return ReceiveBufferSize - int(m_receiveBuffer.size()); });
     connect(m_machine, &SimulatedMachine::answer, this, &GrblSimulator::queueAnswer);
@@ -410,7 +411,7 @@ void GrblSimulator::completeLine()
 
 void GrblSimulator::record(const QString &line)
 {
-    {
+    if (m_options.keepRecords) {
         QMutexLocker locker(&m_recordMutex);
         m_received << line;
     }

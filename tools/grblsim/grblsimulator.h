@@ -52,6 +52,8 @@ public:
         int eepromWriteMs = -1;         // how long a settings write ignores the serial port; -1: 5 ms, 30 ms with emulateBaud
         int bootMs = 1000;              // from a client opening the device to the banner
         QMap<int, double> settings;     // `$` settings stored in the EEPROM before power-up, e.g. {{22, 1}}
+        bool keepRecords = true;        // false: received lines, motions and answers only go to the log
+                                        //   files, so a run of millions of lines stays small
     };
 
     static constexpr int ReceiveBufferSize = 128;

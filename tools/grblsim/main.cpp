@@ -6,6 +6,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -101,6 +102,8 @@ int main(int argc, char *argv[])
         err << "grblsim: invalid option value; see --help\n";
         return 2;
     }
+    // A program of its own is watched through its log files; it keeps nothing else of a long run.
+    options.keepRecords = false;
     options.emulateBaud = parser.isSet(baud);
     options.chunkedAnswers = parser.isSet(chunked);
     options.linkPath = parser.value(link);
@@ -114,6 +117,8 @@ int main(int argc, char *argv[])
     }
     QTextStream(stdout) << simulator.devicePath() << Qt::endl;
     quitOnTerminationSignals(app);
+    // Started by a script or a test, it must not outlive it, even when that process is killed.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     const int result = app.exec();
     simulator.stop();
     return result;

@@ -43,7 +43,8 @@ bool MotionLog::open(const QString &path, QString *error)
 void MotionLog::addMotion(const SimulatedMotion &motion)
 {
     QMutexLocker locker(&m_mutex);
-    m_motions << motion;
+    if (m_keepRecords)
+        m_motions << motion;
     if (motion.cutWithSpindleStopped)
         ++m_cutsWithSpindleStopped;
     if (!m_file)
@@ -66,7 +67,8 @@ void MotionLog::addMotion(const SimulatedMotion &motion)
 void MotionLog::addLine(const AnsweredLine &line)
 {
     QMutexLocker locker(&m_mutex);
-    m_lines << line;
+    if (m_keepRecords)
+        m_lines << line;
     if (m_file)
         write(QStringList{QStringLiteral("line"), line.answer, axes(line.position), axes(line.workOffset), line.line}
                   .join(QLatin1Char('\t')));

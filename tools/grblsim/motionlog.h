@@ -28,6 +28,8 @@ public:
     ~MotionLog();
 
     bool open(const QString &path, QString *error);
+    // Off: motions and answered lines go to the file only.
+    void setKeepRecords(bool keep) { m_keepRecords = keep; }
     void addMotion(const SimulatedMotion &motion);
     void addLine(const AnsweredLine &line);
 
@@ -42,5 +44,6 @@ private:
     QVector<SimulatedMotion> m_motions;
     QVector<AnsweredLine> m_lines;
     int m_cutsWithSpindleStopped = 0;
+    bool m_keepRecords = true;
     std::unique_ptr<QFile> m_file;
 };
