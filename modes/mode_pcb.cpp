@@ -19,11 +19,6 @@
 #include <QFileDialog>
 #include <QThread>
 
-namespace {
-// Messages handed to the connection per turn of the event loop.
-constexpr int handOverShare = 2000;
-}
-
 Mode_PCB::Mode_PCB(QWidget *parent)
     : QWidget(parent)
     , Mode_Base(DoorWatch::On)
@@ -55,7 +50,6 @@ Mode_PCB::Mode_PCB(QWidget *parent)
 
 Mode_PCB::~Mode_PCB()
 {
-    dropPending();
     Maschine::instance()->setPcbMode(nullptr);
 }
 
@@ -274,33 +268,7 @@ bool Mode_PCB::get_gcode()
     if (render)
         render->heightMap()->clear();
     ui->label_surface->hide();
-    return handOver(jobMessages + probing);
-}
-
-bool Mode_PCB::handOver(const QList<SerialMessage *> &messages)
-{
-    pendingMessages << messages;
-    handOverPending();
-    return isConnected();
-}
-
-void Mode_PCB::handOverPending()
-{
-    for (int handed = 0; handed < handOverShare && !pendingMessages.isEmpty(); ++handed) {
-        if (!isConnected()) {
-            dropPending();
-            return;
-        }
-        serialport->addMessageToWriterReader(pendingMessages.takeFirst());
-    }
-    if (!pendingMessages.isEmpty())
-        QMetaObject::invokeMethod(this, &Mode_PCB::handOverPending, Qt::QueuedConnection);
-}
-
-void Mode_PCB::dropPending()
-{
-    qDeleteAll(pendingMessages);
-    pendingMessages.clear();
+    return pending.handOver(serialport, jobMessages + probing);
 }
 
 // The last probe's answer, delivered after the reader's call has returned.
@@ -345,7 +313,7 @@ void Mode_PCB::composeStages(const QString &side, quint64 pass)
     if (stages.isEmpty())
         complete();
     else
-        handOver(stages);
+        pending.handOver(serialport, stages);
 }
 
 void Mode_PCB::showSurface()
@@ -407,7 +375,7 @@ void Mode_PCB::endJob()
 void Mode_PCB::reset()
 {
     ++passNumber;
-    dropPending();
+    pending.drop();
     endJob();
 }
 

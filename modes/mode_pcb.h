@@ -1,5 +1,6 @@
 #pragma once
 
+#include "modes/messagehandover.h"
 #include "modes/mode_base.h"
 #include "modes/pcbjob.h"
 
@@ -67,7 +68,6 @@ protected:
 
 private Q_SLOTS:
     void startTopPass();
-    void handOverPending();
 
 private:
     // What tells one layer from another on the page and towards the server and the preview.
@@ -90,8 +90,6 @@ private:
     void removeLayer(PcbJob::Layer layer);
     void clearDrawing(PcbJob::Layer layer);
     std::shared_ptr<PcbJob> newJob();
-    bool handOver(const QList<SerialMessage *> &messages);
-    void dropPending();
     void scanEnded(quint64 pass);
     void composeStages(const QString &side, quint64 pass);
     void showSurface();
@@ -105,8 +103,8 @@ private:
     // Messages of the pass start or of the stages being milled; they belong to the connection once
     // handed over, which releases each after its answer. Only their number is used afterwards.
     QList<SerialMessage *> jobMessages;
-    // Made by the mode and not yet handed over; handed over a share at a time so the window stays responsive.
-    QList<SerialMessage *> pendingMessages;
+    // Made by the mode and not yet handed over.
+    MessageHandOver pending;
     std::array<LayerView, PcbJob::LayerCount> layerViews;
     PcbJob::Layers layers;
     // Shared with the composing worker, so a job replaced meanwhile stays alive until it is done.

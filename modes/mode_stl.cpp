@@ -27,8 +27,6 @@ namespace {
 const QString cutterMissing =
     QStringLiteral("Not sufficient cutter information for this diameter\nAdd upper/lower diamter settings to this Material!");
 const QString cannotCalculate = QStringLiteral("Can´t calculate this File.");
-// Messages handed to the connection per turn of the event loop: the window keeps running.
-constexpr int handOverShare = 2000;
 // The server's first four lines of a DXF answer are its own set-up.
 constexpr int dxfHeaderLines = 4;
 
@@ -85,10 +83,7 @@ Mode_STL::Mode_STL(QWidget *parent)
     loadLastSettings();
 }
 
-Mode_STL::~Mode_STL()
-{
-    dropPending();
-}
+Mode_STL::~Mode_STL() = default;
 
 void Mode_STL::setupMode(TcpSender *sender, GcodeRender *preview, Ui::Interface *form)
 {
@@ -404,7 +399,7 @@ QStringList Mode_STL::preamble() const
 
 bool Mode_STL::get_gcode()
 {
-    dropPending();
+    pending.drop();
     jobLines.clear();
     if (!drawing() || drawing()->extent().isEmpty() || drawing()->lines().isEmpty())
         return false;
@@ -432,33 +427,15 @@ void Mode_STL::queue(const QStringList &lines, bool job)
 {
     if (!isConnected())
         return;
+    QList<SerialMessage *> messages;
     for (int i = 0; i < lines.size(); ++i) {
         auto *message = new STLSerialMessage(QString(), -1);
         message->setContent(lines[i]);
         message->setLineNumber(job ? quint32(i + 1) : 0);
         message->setLast(job && i == lines.size() - 1);
-        pendingMessages.append(message);
+        messages.append(message);
     }
-    handOverPending();
-}
-
-void Mode_STL::handOverPending()
-{
-    for (int handed = 0; handed < handOverShare && !pendingMessages.isEmpty(); ++handed) {
-        if (!isConnected()) {
-            dropPending();
-            return;
-        }
-        serialport->addMessageToWriterReader(pendingMessages.takeFirst());
-    }
-    if (!pendingMessages.isEmpty())
-        QMetaObject::invokeMethod(this, &Mode_STL::handOverPending, Qt::QueuedConnection);
-}
-
-void Mode_STL::dropPending()
-{
-    qDeleteAll(pendingMessages);
-    pendingMessages.clear();
+    pending.handOver(serialport, messages);
 }
 
 void Mode_STL::setProgressBar(qint64 line)
@@ -478,7 +455,7 @@ void Mode_STL::complete()
 
 void Mode_STL::reset()
 {
-    dropPending();
+    pending.drop();
     jobLines.clear();
     setIdle();
     closeDialogs();

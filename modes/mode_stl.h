@@ -1,6 +1,7 @@
 #pragma once
 
 #include "modes/jogger.h"
+#include "modes/messagehandover.h"
 #include "modes/mode_base.h"
 #include "modes/wizardstl.h"
 
@@ -96,8 +97,6 @@ private:
     void updateStartPosition();
     QStringList preamble() const;
     void queue(const QStringList &lines, bool job);
-    void handOverPending();
-    void dropPending();
     void loadLastSettings();
     void saveLastSettings();
     void refillDiameters();
@@ -115,7 +114,7 @@ private:
     bool contour = false;
     bool manualTouchOff = true;
     QStringList jobLines;
-    QList<STLSerialMessage *> pendingMessages;
+    MessageHandOver pending;
     Jogger positioning;
     wizardstl wizard;
 };
