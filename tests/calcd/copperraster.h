@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 // The copper of a Gerber layer as gerbv itself draws it, the oracle for tool paths: gerbv's own
 // command line renders the layer without antialiasing at a known origin and resolution, and a
@@ -20,7 +21,8 @@ public:
     int width() const { return columns; }
     int height() const { return rows; }
     double pixel() const { return pixelMm; }
-    bool isCopper(int x, int y) const { return copper[index(x, y)] != 0; }
+    bool isCopper(int x, int y) const { return isCopperAt(index(x, y)); }
+    bool isCopperAt(int index) const { return copper.at(index) != 0; }
     QPointF centre(int x, int y) const;
     int index(int x, int y) const { return y * columns + x; }
 
@@ -49,34 +51,36 @@ private:
 template<typename Inside>
 QVector<int> CopperRaster::regions(Inside inside, int *count, Touch touch) const
 {
-    const int reach = touch == Touch::SidesAndCorners ? 1 : 0;
-    QVector<int> label(columns * rows, -1);
-    QVector<int> queue;
+    const bool corners = touch == Touch::SidesAndCorners;
+    QVector<int> labels(columns * rows, -1);
+    int *label = labels.data();
+    std::vector<int> stack;
     *count = 0;
-    for (int start = 0; start < label.size(); ++start) {
+    for (int start = 0; start < columns * rows; ++start) {
         if (label[start] >= 0 || !inside(start))
             continue;
         label[start] = *count;
-        queue = {start};
-        while (!queue.isEmpty()) {
-            const int i = queue.takeLast();
+        stack.assign(1, start);
+        while (!stack.empty()) {
+            const int i = stack.back();
+            stack.pop_back();
             const int x = i % columns, y = i / columns;
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx) {
                     const int nx = x + dx, ny = y + dy;
-                    if (std::abs(dx) + std::abs(dy) > 1 + reach || (dx == 0 && dy == 0) || nx < 0 || ny < 0
-                        || nx >= columns || ny >= rows)
+                    if ((dx != 0 && dy != 0 && !corners) || (dx == 0 && dy == 0) || nx < 0 || ny < 0 || nx >= columns
+                        || ny >= rows)
                         continue;
-                    const int n = index(nx, ny);
+                    const int n = ny * columns + nx;
                     if (label[n] < 0 && inside(n)) {
                         label[n] = *count;
-                        queue.append(n);
+                        stack.push_back(n);
                     }
                 }
         }
         ++*count;
     }
-    return label;
+    return labels;
 }
 
 template<typename Visit>

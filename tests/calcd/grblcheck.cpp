@@ -2,35 +2,71 @@
 
 #include "toolpath/gcodeline.h"
 
-#include <QRegularExpression>
-#include <QSet>
+#include <QStringView>
 
+#include <algorithm>
+
+namespace {
+
+// Length of the GRBL number at the start of text (-?\d*\.?\d+ or -?\d+\.), 0 when none stands there.
+int numberLength(const QChar *text, int size)
+{
+    int i = size > 0 && text[0] == QLatin1Char('-') ? 1 : 0;
+    const auto digits = [&] {
+        const int from = i;
+        while (i < size && text[i].isDigit())
+            ++i;
+        return i - from;
+    };
+    const int before = digits();
+    if (i == size || text[i] != QLatin1Char('.'))
+        return before > 0 ? i : 0;
+    ++i;
+    return before + digits() > 0 ? i : 0;
+}
+
+bool isOneOf(QStringView value, std::initializer_list<const char *> codes)
+{
+    return std::any_of(codes.begin(), codes.end(), [&](const char *code) { return value == QLatin1String(code); });
+}
+
+} // namespace
+
+// Written as a plain scanner: a check of every line of every answer must stay cheap in the
+// sanitizer build, where each allocation is expensive.
 QString grblProblem(const QString &line)
 {
-    static const QRegularExpression comment(QStringLiteral("\\([^()]*\\)"));
-    static const QRegularExpression word(QStringLiteral("^([FGIJKLMNPRSTXYZ])(-?\\d*\\.?\\d+|-?\\d+\\.)"));
-    static const QSet<QString> gCodes{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                                      QStringLiteral("4"), QStringLiteral("17"), QStringLiteral("20"), QStringLiteral("21"),
-                                      QStringLiteral("90"), QStringLiteral("91"), QStringLiteral("94")};
-    static const QSet<QString> mCodes{QStringLiteral("0"), QStringLiteral("2"), QStringLiteral("3"),
-                                      QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("30")};
     if (line.size() >= 70)
         return QStringLiteral("longer than 69 characters: ") + line;
-    QString rest = line;
-    rest.remove(comment);
-    rest.remove(QLatin1Char(' '));
-    if (rest.contains(QLatin1Char('(')) || rest.contains(QLatin1Char(')')))
-        return QStringLiteral("unbalanced comment: ") + line;
-    while (!rest.isEmpty()) {
-        const QRegularExpressionMatch match = word.match(rest);
-        if (!match.hasMatch())
+    // The line without its comments and spaces.
+    QChar rest[70];
+    int size = 0;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (c == QLatin1Char('(')) {
+            int close = i + 1;
+            while (close < line.size() && line[close] != QLatin1Char('(') && line[close] != QLatin1Char(')'))
+                ++close;
+            if (close == line.size() || line[close] != QLatin1Char(')'))
+                return QStringLiteral("unbalanced comment: ") + line;
+            i = close;
+        } else if (c == QLatin1Char(')')) {
+            return QStringLiteral("unbalanced comment: ") + line;
+        } else if (c != QLatin1Char(' ')) {
+            rest[size++] = c;
+        }
+    }
+    for (int i = 0; i < size;) {
+        const QChar letter = rest[i];
+        const int length = numberLength(rest + i + 1, size - i - 1);
+        if (!QStringLiteral("FGIJKLMNPRSTXYZ").contains(letter) || length == 0)
             return QStringLiteral("not a GRBL word: ") + line;
-        const QString letter = match.captured(1), value = match.captured(2);
-        if (letter == QLatin1String("G") && !gCodes.contains(value))
+        const QStringView value(rest + i + 1, length);
+        if (letter == QLatin1Char('G') && !isOneOf(value, {"0", "1", "2", "3", "4", "17", "20", "21", "90", "91", "94"}))
             return QStringLiteral("G code GRBL lacks: ") + line;
-        if (letter == QLatin1String("M") && !mCodes.contains(value))
+        if (letter == QLatin1Char('M') && !isOneOf(value, {"0", "2", "3", "4", "5", "30"}))
             return QStringLiteral("M code GRBL lacks: ") + line;
-        rest.remove(0, match.capturedLength());
+        i += 1 + length;
     }
     return {};
 }
@@ -45,13 +81,14 @@ QStringList answerProblems(const QString &answer)
         if (!problem.isEmpty())
             problems << problem;
         const GcodeLine parsed(line);
+        const auto firstWord = [](const QStringRef &text) { return text.left(text.indexOf(QLatin1Char(' '))); };
         const bool motion = line.startsWith(QLatin1Char('G'));
-        if (motion && parsed.command() != line.section(QLatin1Char(' '), 0, 0))
+        if (motion && parsed.command() != firstWord(line.midRef(0)))
             problems << QStringLiteral("GcodeLine reads another command: ") + line;
         for (const QChar axis : {QLatin1Char('X'), QLatin1Char('Y'), QLatin1Char('Z')}) {
             const int at = line.indexOf(axis);
             if (at >= 0 && !line.startsWith(QLatin1Char('(')) && !line.contains(QLatin1String("(* SHAPE"))
-                && qAbs(parsed.value(axis) - line.mid(at + 1).section(QLatin1Char(' '), 0, 0).toFloat()) > 1e-3f)
+                && qAbs(parsed.value(axis) - firstWord(line.midRef(at + 1)).toFloat()) > 1e-3f)
                 problems << QStringLiteral("GcodeLine reads another %1: ").arg(axis) + line;
         }
     }
