@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -58,32 +59,52 @@ CopperRaster::CopperRaster(const QString &gerberPath, const QRectF &windowMm, in
     pixelMm = inch / dpi;
     origin = windowMm.topLeft();
     copper.resize(columns * rows);
+    struct Tile
+    {
+        int left, top, width, height;
+        QString png;
+        std::unique_ptr<QProcess> gerbv;
+    };
     QTemporaryDir dir;
-    const QString png = dir.filePath(QStringLiteral("tile.png"));
+    std::vector<Tile> tiles;
     for (int top = 0; top < rows; top += tile)
-        for (int left = 0; left < columns; left += tile) {
-            const int width = std::min(tile, columns - left), height = std::min(tile, rows - top);
-            // gerbv's origin is the lower left corner, in inches; our rows run from the top.
-            const double x = windowMm.left() / inch + double(left) / dpi;
-            const double y = windowMm.top() / inch + double(rows - top - height) / dpi;
-            QProcess gerbv;
-            gerbv.start(QStringLiteral("gerbv"),
-                        {QStringLiteral("-x"), QStringLiteral("png"), QStringLiteral("-B"), QStringLiteral("0"),
-                         QStringLiteral("--dpi=%1").arg(dpi), QStringLiteral("--origin=%1x%2").arg(x, 0, 'f', 6).arg(y, 0, 'f', 6),
-                         QStringLiteral("--window=%1x%2").arg(width).arg(height), QStringLiteral("-f"),
-                         QStringLiteral("#FFFFFFFF"), QStringLiteral("-b"), QStringLiteral("#000000"), QStringLiteral("-o"), png,
-                         gerberPath});
-            const QImage image = gerbv.waitForFinished(300000) ? QImage(png).convertToFormat(QImage::Format_RGB32) : QImage();
-            if (image.width() != width || image.height() != height) {
+        for (int left = 0; left < columns; left += tile)
+            tiles.push_back({left, top, std::min(tile, columns - left), std::min(tile, rows - top),
+                             dir.filePath(QStringLiteral("tile%1.png").arg(tiles.size())), nullptr});
+    const auto start = [&](Tile &t) {
+        // gerbv's origin is the lower left corner, in inches; our rows run from the top.
+        const double x = windowMm.left() / inch + double(t.left) / dpi;
+        const double y = windowMm.top() / inch + double(rows - t.top - t.height) / dpi;
+        t.gerbv = std::make_unique<QProcess>();
+        t.gerbv->start(QStringLiteral("gerbv"),
+                       {QStringLiteral("-x"), QStringLiteral("png"), QStringLiteral("-B"), QStringLiteral("0"),
+                        QStringLiteral("--dpi=%1").arg(dpi), QStringLiteral("--origin=%1x%2").arg(x, 0, 'f', 6).arg(y, 0, 'f', 6),
+                        QStringLiteral("--window=%1x%2").arg(t.width).arg(t.height), QStringLiteral("-f"),
+                        QStringLiteral("#FFFFFFFF"), QStringLiteral("-b"), QStringLiteral("#000000"), QStringLiteral("-o"),
+                        t.png, gerberPath});
+    };
+    const auto read = [&](Tile &t) {
+        const QImage image = t.gerbv->waitForFinished(300000) ? QImage(t.png).convertToFormat(QImage::Format_RGB32) : QImage();
+        if (image.width() != t.width || image.height() != t.height)
+            return false;
+        for (int y = 0; y < t.height; ++y) {
+            const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            for (int x = 0; x < t.width; ++x)
+                copper[index(t.left + x, t.top + y)] = qRed(line[x]) > 127 ? 1 : 0;
+        }
+        return true;
+    };
+    // Two gerbv processes at a time, one a core.
+    for (size_t i = 0; i < tiles.size(); i += 2) {
+        const size_t pair = std::min<size_t>(2, tiles.size() - i);
+        for (size_t k = 0; k < pair; ++k)
+            start(tiles[i + k]);
+        for (size_t k = 0; k < pair; ++k)
+            if (!read(tiles[i + k])) {
                 copper.clear();
                 return;
             }
-            for (int y = 0; y < height; ++y) {
-                const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-                for (int x = 0; x < width; ++x)
-                    copper[index(left + x, top + y)] = qRed(line[x]) > 127 ? 1 : 0;
-            }
-        }
+    }
 }
 
 QPointF CopperRaster::centre(int x, int y) const

@@ -193,6 +193,8 @@ private:
     std::unique_ptr<CalcdTestServer> server;
     // Answers already checked, so that tests sharing a sample file ask for it once.
     QHash<QByteArray, QByteArray> answers;
+    // Pad centres of copper layers already read, by the layers' paths.
+    QHash<QString, QVector<QPointF>> padsOfLayers;
 };
 
 void TestCalcdAnswers::initTestCase()
@@ -264,7 +266,10 @@ void TestCalcdAnswers::drillHolesLandOnPads()
     QFETCH(QStringList, copper);
     QFETCH(int, holes);
     const QStringList lines = linesOf(askChecked(CalcdTestServer::pcbRequest(QStringLiteral("Drill"), 2, text)));
-    const QVector<QPointF> pads = padFlashes(copper);
+    const QString layers = copper.join(QLatin1Char('\n'));
+    if (!padsOfLayers.contains(layers))
+        padsOfLayers.insert(layers, padFlashes(copper));
+    const QVector<QPointF> pads = padsOfLayers.value(layers);
     QVERIFY(!pads.isEmpty());
     int drilled = 0;
     for (const QVector<QPointF> &tool : drilledHoles(lines))
