@@ -47,10 +47,10 @@ bool reachesBeyond(const Path &loop, const ClipperLib::IntRect &frame)
 }
 
 // The loops of one pass: every outline and every hole of the grown copper. Holes within one piece
-// of copper that hold no other copper were filled before growing; a hole of the grown copper that
-// holds none lies between pieces that come close all round it, and milling it still parts them
-// along its edge. The edge of a negative image's plane is no copper edge: the loop round it is
-// left out.
+// of copper that hold no other copper were filled before growing. A hole of the grown copper that
+// holds none lies where copper comes close all round it: mostly between pieces, which milling it
+// parts along its edge; seldom in the bend of one piece, where it costs one loop. The edge of a
+// negative image's plane is no copper edge: the loop round it is left out.
 Paths isolatingLoops(const Paths &grown, const ClipperLib::IntRect &plane)
 {
     const bool hasPlane = plane.right > plane.left;
